@@ -1,0 +1,12 @@
+// Where the launcher's executable image ends inside its own file.
+#ifndef VORLAN_ELF_FUNCS_H
+#define VORLAN_ELF_FUNCS_H
+
+#include <cstdint>
+#include <cstdio>
+
+// The larger of the section header table's end and the end of the last
+// section that occupies file bytes; -1 after a message on stderr.
+int64_t find_elf_end(FILE *stream);
+
+#endif

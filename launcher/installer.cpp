@@ -1,0 +1,357 @@
+#include "installer.h"
+
+#include "options.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <tomcrypt.h>
+
+namespace {
+
+enum { BLOCK_SIZE = 4096, ATTEMPTS = 5 };
+enum answer { ANSWER_YES, ANSWER_NO, ANSWER_INVALID };
+
+// Root extracts as itself, so every new entry is owned by 0:0, and leaves the
+// owner and mode of directories that were already there alone.
+const char EXTRACT_COMMAND_ROOT[] = "tar --no-same-owner --no-overwrite-dir -xf -";
+const char EXTRACT_COMMAND[] = "tar -xf -";
+const char LIST_COMMAND[] = "tar -tvf -";
+
+// Only the first character of the line counts; the rest is discarded.
+answer read_answer()
+{
+    const int first = getchar();
+    if (first != '\n' && first != EOF) {
+        int c;
+        do
+            c = getchar();
+        while (c != '\n' && c != EOF);
+    }
+    if (first == 'n' || first == 'N')
+        return ANSWER_NO;
+    if (first == 'y' || first == 'Y' || first == '\n')
+        return ANSWER_YES;
+    return ANSWER_INVALID;
+}
+
+int answer_result(answer given)
+{
+    return given == ANSWER_YES ? 0 : 1;
+}
+
+// Copies the stream from its position to its end; read and write failures
+// are reported with the caller's fixed texts.
+int copy_stream(FILE *from, FILE *to, const char *read_error, const char *write_error)
+{
+    unsigned char buffer[BLOCK_SIZE];
+    while (!feof(from)) {
+        const size_t got = fread(buffer, 1, BLOCK_SIZE, from);
+        if (got < BLOCK_SIZE && ferror(from)) {
+            fputs(read_error, stderr);
+            return -1;
+        }
+        if (fwrite(buffer, 1, got, to) < got) {
+            fputs(write_error, stderr);
+            return -1;
+        }
+    }
+    return 0;
+}
+
+// pclose's status, told apart: a failed wait has an errno, a failed tar has an exit status.
+int report_tar_status(int status)
+{
+    if (status == -1) {
+        perror("Close tar pipe error");
+        return -1;
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return 0;
+    if (WIFSIGNALED(status))
+        fprintf(stderr, "Close tar pipe error: tar killed by signal %d\n", WTERMSIG(status));
+    else
+        fprintf(stderr, "Close tar pipe error: tar exited with status %d\n", WEXITSTATUS(status));
+    return -1;
+}
+
+FILE *open_tar_pipe(int tar_action, const char *tar_command, const char *target_dir)
+{
+    const char *command;
+    switch (tar_action) {
+    case TAR_EXTRACT:
+        if (mkdir(target_dir, 0755) != 0 && errno != EEXIST) {
+            fprintf(stderr, "Cannot mkdir %s: %s\n", target_dir, strerror(errno));
+            return nullptr;
+        }
+        if (chdir(target_dir) != 0) {
+            fprintf(stderr, "Cannot chdir to %s: %s\n", target_dir, strerror(errno));
+            return nullptr;
+        }
+        command = getuid() == 0 ? EXTRACT_COMMAND_ROOT : EXTRACT_COMMAND;
+        break;
+    case TAR_LIST:
+        command = LIST_COMMAND;
+        break;
+    case TAR_CUSTOM:
+        command = tar_command;
+        break;
+    default:
+        fputs("Unknown tar action\n", stderr);
+        return nullptr;
+    }
+    fflush(stdout);
+    errno = 0;
+    FILE *pipe = popen(command, "w");
+    const int open_errno = errno;
+    if (tar_action == TAR_EXTRACT) {
+        printf("Uncompressing in %s...\n", target_dir);
+        fflush(stdout);
+    }
+    if (pipe == nullptr) {
+        errno = open_errno;
+        perror("Open tar pipe error");
+    }
+    return pipe;
+}
+
+int write_le64(uint64_t value, FILE *to)
+{
+    unsigned char bytes[8];
+    for (unsigned char &byte : bytes) {
+        byte = static_cast<unsigned char>(value & 0xFF);
+        value >>= 8;
+    }
+    return fwrite(bytes, 1, sizeof bytes, to) == sizeof bytes ? 0 : -1;
+}
+
+// The parts of an installer image behind the launcher's own bytes.
+int write_payload(FILE *tar, uint64_t tar_size, FILE *installer)
+{
+    if (write_le64(tar_size, installer) != 0) {
+        perror("Archive size write error");
+        return -1;
+    }
+    unsigned char digest[DIGEST_SIZE];
+    if (calc_md5_sum(tar, digest) != 0)
+        return -1;
+    if (fwrite(digest, 1, DIGEST_SIZE, installer) < DIGEST_SIZE) {
+        perror("MD5sum write error");
+        return -1;
+    }
+    rewind(tar);
+    clearerr(tar);
+    return copy_stream(tar, installer, "Read tar error\n", "Write to installer error\n");
+}
+
+// The tar file is read twice and must not be the file being replaced.
+int check_tar_file(FILE *tar, const char *tar_name, const char *installer_name, uint64_t *tar_size)
+{
+    struct stat tar_stat;
+    if (fstat(fileno(tar), &tar_stat) != 0) {
+        fprintf(stderr, "Cannot stat %s: %s\n", tar_name, strerror(errno));
+        return -1;
+    }
+    if (!S_ISREG(tar_stat.st_mode)) {
+        fprintf(stderr, "Tar file %s is not a regular file\n", tar_name);
+        return -1;
+    }
+    struct stat installer_stat;
+    if (stat(installer_name, &installer_stat) == 0 && installer_stat.st_dev == tar_stat.st_dev
+        && installer_stat.st_ino == tar_stat.st_ino) {
+        fprintf(stderr, "Installer %s and tar file %s are the same file\n", installer_name, tar_name);
+        return -1;
+    }
+    *tar_size = static_cast<uint64_t>(tar_stat.st_size);
+    return 0;
+}
+
+int write_installer(FILE *own_stream, FILE *installer, const char *installer_name,
+                    const char *tar_name)
+{
+    FILE *tar = fopen(tar_name, "re");
+    if (tar == nullptr) {
+        fprintf(stderr, "Cannot open %s: %s\n", tar_name, strerror(errno));
+        return -1;
+    }
+    uint64_t tar_size = 0;
+    int result = check_tar_file(tar, tar_name, installer_name, &tar_size);
+    if (result == 0) {
+        rewind(own_stream);
+        result = copy_stream(own_stream, installer, "Read launcher error\n",
+                             "Write installer file error\n");
+    }
+    if (result == 0)
+        result = write_payload(tar, tar_size, installer);
+    fclose(tar);
+    return result;
+}
+
+// Flushing and closing reveal what the writes could not (a full disk).
+int close_installer(FILE *installer, const char *installer_name)
+{
+    if (fchmod(fileno(installer), 0755) != 0) {
+        fprintf(stderr, "Cannot chmod 0755 %s: %s\n", installer_name, strerror(errno));
+        fclose(installer);
+        return -1;
+    }
+    if (fflush(installer) != 0 || ferror(installer)) {
+        fprintf(stderr, "Cannot write %s: %s\n", installer_name, strerror(errno));
+        fclose(installer);
+        return -1;
+    }
+    if (fclose(installer) != 0) {
+        fprintf(stderr, "Cannot write %s: %s\n", installer_name, strerror(errno));
+        return -1;
+    }
+    return 0;
+}
+
+} // namespace
+
+uint64_t size_b_to_kb(uint64_t size)
+{
+    return (size + 1023) / 1024;
+}
+
+int calc_md5_sum(FILE *stream, unsigned char digest[DIGEST_SIZE])
+{
+    hash_state md;
+    unsigned char buffer[BLOCK_SIZE];
+    md5_init(&md);
+    while (!feof(stream)) {
+        const size_t got = fread(buffer, 1, BLOCK_SIZE, stream);
+        if (got == 0 && feof(stream))
+            break;
+        if (got < BLOCK_SIZE && ferror(stream)) {
+            fputs("Read file error\n", stderr);
+            return -1;
+        }
+        md5_process(&md, buffer, static_cast<unsigned long>(got));
+    }
+    md5_done(&md, digest);
+    return 0;
+}
+
+int check_tar(FILE *stream, uint64_t archive_offset, const unsigned char digest[DIGEST_SIZE])
+{
+    if (fseeko(stream, static_cast<off_t>(archive_offset), SEEK_SET) != 0) {
+        perror("Seek to tar error");
+        return -1;
+    }
+    unsigned char computed[DIGEST_SIZE];
+    if (calc_md5_sum(stream, computed) != 0)
+        return -1;
+    return memcmp(digest, computed, DIGEST_SIZE);
+}
+
+int ask_tar_run(uint64_t archive_size, const char *target_dir)
+{
+    const unsigned long long kilobytes = size_b_to_kb(archive_size);
+    for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
+        printf("About to extract %llu KB in %s ... Proceed? [y/n] ", kilobytes, target_dir);
+        fflush(stdout);
+        const answer given = read_answer();
+        if (given != ANSWER_INVALID)
+            return answer_result(given);
+    }
+    return -1;
+}
+
+int ask_installer_run(char *const *script_args)
+{
+    for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
+        fputs("OK to execute: install.sh ", stdout);
+        for (char *const *arg = script_args; arg != nullptr && *arg != nullptr; ++arg)
+            printf("%s ", *arg);
+        fputs("? [y/n] ", stdout);
+        fflush(stdout);
+        const answer given = read_answer();
+        if (given != ANSWER_INVALID)
+            return answer_result(given);
+    }
+    return -1;
+}
+
+int run_tar(FILE *stream, uint64_t archive_offset, int tar_action, const char *tar_command,
+            const char *target_dir)
+{
+    FILE *pipe = open_tar_pipe(tar_action, tar_command, target_dir);
+    if (pipe == nullptr)
+        return -1;
+    if (fseeko(stream, static_cast<off_t>(archive_offset), SEEK_SET) != 0) {
+        perror("Seek to tar error");
+        pclose(pipe);
+        return -1;
+    }
+    if (copy_stream(stream, pipe, "Read tar error\n", "Write to tar pipe error\n") != 0) {
+        pclose(pipe);
+        return -1;
+    }
+    return report_tar_status(pclose(pipe));
+}
+
+int run_installer(char *const *script_args)
+{
+    size_t count = 0;
+    while (script_args != nullptr && script_args[count] != nullptr)
+        ++count;
+    char **argv = static_cast<char **>(calloc(count + 3, sizeof(char *)));
+    if (argv == nullptr) {
+        perror("Script argv allocation");
+        return -1;
+    }
+    argv[0] = const_cast<char *>("sh");
+    argv[1] = const_cast<char *>("./install.sh");
+    for (size_t i = 0; i < count; ++i)
+        argv[i + 2] = script_args[i];
+    fflush(stdout);
+    execv("/bin/sh", argv);
+    perror("Cannot exec install.sh");
+    free(argv);
+    return -1;
+}
+
+// The image is written beside the installer name and renamed over it only
+// when complete, so a failed build leaves any earlier installer untouched.
+int create_installer(FILE *own_stream, const char *installer_name, const char *tar_name)
+{
+    const size_t name_len = strlen(installer_name);
+    char *temp_name = static_cast<char *>(malloc(name_len + sizeof ".XXXXXX"));
+    if (temp_name == nullptr) {
+        perror("Cannot allocate memory for installer name");
+        return -1;
+    }
+    memcpy(temp_name, installer_name, name_len);
+    memcpy(temp_name + name_len, ".XXXXXX", sizeof ".XXXXXX");
+    const int fd = mkstemp(temp_name);
+    FILE *installer = fd < 0 ? nullptr : fdopen(fd, "w");
+    if (installer == nullptr) {
+        fprintf(stderr, "Cannot open %s: %s\n", installer_name, strerror(errno));
+        if (fd >= 0) {
+            close(fd);
+            unlink(temp_name);
+        }
+        free(temp_name);
+        return -1;
+    }
+    int result = write_installer(own_stream, installer, installer_name, tar_name);
+    if (result != 0)
+        fclose(installer);
+    else
+        result = close_installer(installer, installer_name);
+    if (result == 0 && rename(temp_name, installer_name) != 0) {
+        fprintf(stderr, "Cannot replace %s: %s\n", installer_name, strerror(errno));
+        result = -1;
+    }
+    if (result != 0)
+        unlink(temp_name);
+    free(temp_name);
+    return result;
+}
