@@ -1,5 +1,6 @@
 #include "elf_funcs.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -42,6 +43,7 @@ int read_elf_class(FILE *stream)
 {
     unsigned char ident[EI_NIDENT];
     rewind(stream);
+    errno = 0;  // a short file is no system error: say so rather than a stale one
     if (fread(ident, 1, EI_NIDENT, stream) < EI_NIDENT) {
         perror("ELF ident read error");
         return -1;
@@ -59,6 +61,7 @@ int64_t find_class_end(FILE *stream, const elf_layout &layout, uint64_t width_ma
         perror("ELF header malloc error");
         return -1;
     }
+    errno = 0;
     if (fread(header, 1, layout.header_size, stream) < layout.header_size) {
         perror("ELF header read error");
         free(header);
@@ -82,6 +85,7 @@ int64_t find_class_end(FILE *stream, const elf_layout &layout, uint64_t width_ma
         perror("Section header malloc error");
         return -1;
     }
+    errno = 0;
     if (fread(table, layout.record_size, shnum, stream) < shnum) {
         perror("ELF section header read error");
         free(table);
