@@ -4,7 +4,9 @@
 set -eu
 
 BUILD_PACKAGES="cmake make g++ g++-multilib libtomcrypt-dev libtomcrypt-dev:i386"
-TEST_PACKAGES="libgtest-dev bats qemu-user shellcheck tmux rpm file clang libclang-rt-14-dev"
+# Running the i386 launcher here may need emulation: this kernel can refuse it.
+RUN_PACKAGES="qemu-user"
+TEST_PACKAGES="libgtest-dev bats shellcheck tmux rpm file clang libclang-rt-14-dev"
 BENCH_PACKAGES="hyperfine time"
 
 die() {
@@ -41,9 +43,10 @@ ensure_packages() {
 packages_for() {
     case "$1" in
     build) echo "$BUILD_PACKAGES" ;;
-    test) echo "$BUILD_PACKAGES $TEST_PACKAGES" ;;
-    bench) echo "$BUILD_PACKAGES $BENCH_PACKAGES" ;;
-    *) die "usage: deps.sh [build|test|bench]" ;;
+    main) echo "$BUILD_PACKAGES $RUN_PACKAGES" ;;
+    test) echo "$BUILD_PACKAGES $RUN_PACKAGES $TEST_PACKAGES" ;;
+    bench) echo "$BUILD_PACKAGES $RUN_PACKAGES $BENCH_PACKAGES" ;;
+    *) die "usage: deps.sh [build|main|test|bench]" ;;
     esac
 }
 
