@@ -220,6 +220,25 @@ uint64_t size_b_to_kb(uint64_t size)
     return (size + 1023) / 1024;
 }
 
+int read_payload_header(FILE *stream, int64_t elf_end, payload_header *header)
+{
+    unsigned char size_field[8];
+    // A failed seek leaves nothing to read and shows in the reads below.
+    fseeko(stream, static_cast<off_t>(elf_end), SEEK_SET);
+    if (fread(size_field, 1, sizeof size_field, stream) < sizeof size_field) {
+        fputs("Archive size read error\n", stderr);
+        return -1;
+    }
+    header->archive_size = 0;
+    for (int i = 7; i >= 0; --i)
+        header->archive_size = (header->archive_size << 8) | size_field[i];
+    if (fread(header->digest, 1, DIGEST_SIZE, stream) < DIGEST_SIZE) {
+        fputs("Archive checksum read error\n", stderr);
+        return -1;
+    }
+    return 0;
+}
+
 int calc_md5_sum(FILE *stream, unsigned char digest[DIGEST_SIZE])
 {
     hash_state md;

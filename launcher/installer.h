@@ -7,7 +7,15 @@
 
 enum { PAYLOAD_HEADER_SIZE = 24, DIGEST_SIZE = 16 };
 
+struct payload_header {
+    uint64_t archive_size;  // only shown to the user; the range hashed runs to the end of file
+    unsigned char digest[DIGEST_SIZE];
+};
+
 uint64_t size_b_to_kb(uint64_t size);
+
+// Reads the 24 bytes at the ELF end; 0, or -1 after reporting a short header.
+int read_payload_header(FILE *stream, int64_t elf_end, payload_header *header);
 
 // MD5 of the stream from its position to its end; 0, or -1 after "Read file error".
 int calc_md5_sum(FILE *stream, unsigned char digest[DIGEST_SIZE]);

@@ -12,14 +12,6 @@
 
 namespace {
 
-uint64_t read_le64(const unsigned char bytes[8])
-{
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = (value << 8) | bytes[i];
-    return value;
-}
-
 void show_info(uint64_t archive_size, const char *target_dir)
 {
     printf("TAR size: %llu KB \n", static_cast<unsigned long long>(size_b_to_kb(archive_size)));
@@ -61,28 +53,18 @@ int run_image(int argc, char **argv, FILE *stream, int64_t elf_end, const char *
             return -1;
     }
 
-    unsigned char size_field[8];
-    unsigned char digest[DIGEST_SIZE] = {0};
-    // A failed seek leaves nothing to read and shows in the header reads.
-    fseeko(stream, static_cast<off_t>(elf_end), SEEK_SET);
-    if (fread(size_field, 1, sizeof size_field, stream) < sizeof size_field) {
-        fputs("Archive size read error\n", stderr);
+    payload_header header = {};
+    if (read_payload_header(stream, elf_end, &header) != 0)
         return -1;
-    }
-    const uint64_t archive_size = read_le64(size_field);
-    if (fread(digest, 1, DIGEST_SIZE, stream) < DIGEST_SIZE) {
-        fputs("Archive checksum read error\n", stderr);
-        return -1;
-    }
     if (options->info) {
-        show_info(archive_size, options->target_dir);
+        show_info(header.archive_size, options->target_dir);
         return 0;
     }
 
     const uint64_t archive_offset = static_cast<uint64_t>(elf_end) + PAYLOAD_HEADER_SIZE;
     fputs("Verifying archive integrity... ", stdout);
     fflush(stdout);
-    if (check_tar(stream, archive_offset, digest) != 0) {
+    if (check_tar(stream, archive_offset, header.digest) != 0) {
         puts("Failed.");
         return -1;
     }
@@ -93,7 +75,7 @@ int run_image(int argc, char **argv, FILE *stream, int64_t elf_end, const char *
 
     if (options->tar_action == TAR_CUSTOM)
         printf("Run: %s\n", options->tar_command);
-    if (options->confirm && ask_tar_run(archive_size, options->target_dir) != 0)
+    if (options->confirm && ask_tar_run(header.archive_size, options->target_dir) != 0)
         return 0;
     if (run_tar(stream, archive_offset, options->tar_action, options->tar_command,
                 options->target_dir) != 0)

@@ -1,0 +1,92 @@
+#!/bin/sh
+# Builds a libFuzzer target with ASan and UBSan and runs it for a while on a
+# seed corpus of both real launchers, an image built from one, and crafted
+# ELF32/ELF64 headers. Usage: fuzz.sh TARGET SECONDS [BUILD_DIR]
+set -eu
+
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+target=$1
+seconds=$2
+build=${3:-${BUILD_DIR:-$top/build}}
+work=$build/fuzz/$target
+
+die() {
+    printf 'fuzz.sh: %s\n' "$*" >&2
+    exit 1
+}
+
+# le BYTES VALUE: writes VALUE as BYTES little-endian bytes.
+le() {
+    n=$1 v=$2 escapes=
+    while [ "$n" -gt 0 ]; do
+        escapes="$escapes\\$(printf '%03o' $((v % 256)))"
+        v=$((v / 256)) n=$((n - 1))
+    done
+    # shellcheck disable=SC2059 # the format holds nothing but octal escapes
+    printf "$escapes"
+}
+
+# elf CLASS: a file header, a section table at 64 with three records, and a
+# section behind the table.
+craft_elf() {
+    class=$1
+    if [ "$class" = 1 ]; then
+        rec=40 word=4 shoff_at=32 rest_at=46
+    else
+        rec=64 word=8 shoff_at=40 rest_at=58
+    fi
+    {
+        printf '\177ELF'
+        le 1 "$class"
+        le 2 257
+        head -c $((shoff_at - 7)) /dev/zero
+        le "$word" 64
+        head -c $((rest_at - shoff_at - word)) /dev/zero
+        le 2 "$rec"
+        le 2 3
+        head -c $((64 - rest_at - 4)) /dev/zero
+        for type in 0 1 8; do
+            le 4 0
+            le 4 "$type"
+            if [ "$class" = 1 ]; then
+                le 8 0
+                le 4 300
+                le 4 50
+                head -c $((rec - 24)) /dev/zero
+            else
+                le 16 0
+                le 8 300
+                le 8 50
+                head -c $((rec - 40)) /dev/zero
+            fi
+        done
+        head -c 200 /dev/zero
+    } >"$work/seeds/crafted-elf$class"
+}
+
+make_seeds() {
+    mkdir -p "$work/seeds" "$work/corpus"
+    cp "$build/launcher/vorlan-launcher-i386" "$build/launcher/vorlan-launcher-x86_64" "$work/seeds/"
+    craft_elf 1
+    craft_elf 2
+    printf 'install.sh\n' >"$work/payload"
+    for seed in crafted-elf1 crafted-elf2; do
+        { cat "$work/seeds/$seed"; head -c 24 /dev/zero; cat "$work/payload"; } >"$work/seeds/$seed-image"
+    done
+}
+
+build_target() {
+    clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
+        -D_FILE_OFFSET_BITS=64 -I"$top/launcher" \
+        "$here/${target}_fuzz.cpp" "$top/launcher/elf_funcs.cpp" "$top/launcher/installer.cpp" \
+        "$top/launcher/options.cpp" /usr/lib/x86_64-linux-gnu/libtomcrypt.a \
+        -o "$work/$target" || die "cannot build $target"
+}
+
+[ -f "$here/${target}_fuzz.cpp" ] || die "no such target: $target"
+mkdir -p "$work"
+make_seeds
+build_target
+"$work/$target" -max_total_time="$seconds" -close_fd_mask=2 -print_final_stats=1 \
+    -max_len=1048576 "$work/corpus" "$work/seeds"
