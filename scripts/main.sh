@@ -62,8 +62,23 @@ install_isolated() {
     status=0
     printf '\n' | run_i386 "./$INSTALLER_NAME" -- --quiet || status=$?
     say "Installed (exit status $status)"
-    find /opt /etc/opt /var/opt -mindepth 1 -printf '%M %u:%g %10s %p\n' | sort -k5
-    return "$status"
+    list_installed
+    [ "$status" = 0 ] || return "$status"
+    remove_isolated
+}
+
+list_installed() {
+    find /opt /etc/opt /var/opt /tmp -mindepth 1 -not -name "$INSTALLER_NAME" \
+        -printf '%M %u:%g %10s %p\n' | sort -k4
+}
+
+# The removal script stops the service the installation started.
+remove_isolated() {
+    remover=/etc/opt/vorlansoft/software/vorlan-cresta-proxy.remove
+    say "$remover now"
+    "$remover" now || die "the removal failed"
+    say "Left after the removal"
+    list_installed
 }
 
 install_demo() {
@@ -73,7 +88,7 @@ install_demo() {
     fi
     export OUT_DIR LAUNCHER
     before=$(snapshot_host)
-    unshare -m "$0" --isolated || die "the isolated installation failed"
+    unshare -m sh "$top/scripts/main.sh" --isolated || die "the isolated installation failed"
     [ "$(snapshot_host)" = "$before" ] || die "the installation changed the host"
     say "Host untouched: /opt, /etc/opt and /var/opt as they were"
 }
