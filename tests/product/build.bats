@@ -1,0 +1,250 @@
+#!/usr/bin/env bats
+# The deterministic assembly scripts: make-product.sh, make-installer.sh and
+# build-shipped.sh.
+
+load helpers
+
+MTIME_UTC='2018-05-31 00:00:00'
+
+setup() {
+    K=$BATS_TEST_TMPDIR
+    # Temporary files of the scripts go here, so that the tests can see
+    # that none is left behind.
+    export TMPDIR=$K/tmp
+    mkdir "$TMPDIR"
+}
+
+# payload_of IMAGE LAUNCHER OUT: writes the payload archive of an installer
+# image (everything behind the bare launcher's bytes and the 24-byte payload
+# header) to OUT and checks the header: little-endian size, then MD5.
+payload_of() {
+    local skip size digest
+    skip=$(stat -c %s "$2")
+    tail -c +$((skip + 25)) "$1" > "$3"
+    size=$(od -An -tu8 -j "$skip" -N 8 "$1" | tr -d ' ')
+    digest=$(od -An -tx1 -j $((skip + 8)) -N 16 "$1" | tr -d ' \n')
+    [ "$size" = "$(stat -c %s "$3")" ]
+    [ "$digest" = "$(md5sum < "$3" | cut -d ' ' -f 1)" ]
+}
+
+# fixture_payload DIR: a payload directory with awkward source modes.
+fixture_payload() {
+    mkdir -p "$1/tools"
+    printf '#!/bin/sh\necho placeholder\n' > "$1/install.sh"
+    printf 'PKF="C"\n' > "$1/defaults.sh"
+    printf 'agreement\r\n' > "$1/EULA"
+    printf 'agreement\r\n' > "$1/EULA-RU"
+    printf 'package\n' > "$1/product.tar.gz"
+    printf '#!/bin/sh\n' > "$1/tools/helper"
+    printf 'data\n' > "$1/tools/data"
+    chmod 0755 "$1/install.sh" "$1/defaults.sh"
+    chmod 0700 "$1/tools" "$1/tools/helper"
+    chmod 0600 "$1/EULA" "$1/tools/data"
+    chmod 0664 "$1/product.tar.gz"
+}
+
+@test "make-product.sh without an output directory prints its usage and exits with 2" {
+    run "$SOURCE_DIR/scripts/make-product.sh"
+    [ "$status" -eq 2 ]
+    [ "$output" = "usage: make-product.sh OUTDIR" ]
+}
+
+@test "make-product.sh builds the same bytes twice and leaves no temporary files" {
+    build_product "$K/a"
+    build_product "$K/b"
+    [ "$(ls "$K/a")" = "$PKG_FILE" ]
+    cmp "$K/a/$PKG_FILE" "$K/b/$PKG_FILE"
+    [ -z "$(ls -A "$TMPDIR")" ]
+}
+
+@test "the product package is gzip without a stored name or time, and its members are fixed" {
+    build_product "$K/a"
+    # Magic, deflate, no flags, mtime 0, best compression, Unix.
+    [ "$(od -An -tx1 -N 10 "$K/a/$PKG_FILE" | tr -d ' ')" = 1f8b0800000000000203 ]
+    gzip -dc "$K/a/$PKG_FILE" > "$K/pkg.tar"
+    run listing "$K/pkg.tar"
+    [ "$status" -eq 0 ]
+    [ "$output" = "-rwxr-xr-x 0/0 $MTIME_UTC vorlan-cresta-proxy.install
+-rw-r--r-- 0/0 $MTIME_UTC vorlan-cresta-proxy.license
+-rw-r--r-- 0/0 $MTIME_UTC vorlan-cresta-proxy.notices
+-rwxr-xr-x 0/0 $MTIME_UTC vorlan-cresta-proxy.remove
+-rw-r--r-- 0/0 $MTIME_UTC vorlan-cresta-proxy.sw" ]
+}
+
+@test "the software archive holds the installed tree, sorted, 0/0, fixed time and modes" {
+    build_product "$K/a"
+    tar -xzf "$K/a/$PKG_FILE" -C "$K" vorlan-cresta-proxy.sw
+    run listing "$K/vorlan-cresta-proxy.sw"
+    [ "$status" -eq 0 ]
+    local d="drwxr-xr-x 0/0 $MTIME_UTC" x="-rwxr-xr-x 0/0 $MTIME_UTC" f="-rw-r--r-- 0/0 $MTIME_UTC"
+    [ "$output" = "$d etc/
+$d etc/opt/
+$d etc/opt/vorlansoft/
+$d etc/opt/vorlansoft/cresta-proxy/
+$d etc/opt/vorlansoft/cresta-proxy/init.d/
+$x etc/opt/vorlansoft/cresta-proxy/init.d/vlproxy
+$f etc/opt/vorlansoft/cresta-proxy/vlproxy.conf
+$d opt/
+$d opt/vorlansoft/
+$d opt/vorlansoft/cresta-proxy/
+$d opt/vorlansoft/cresta-proxy/bin/
+$x opt/vorlansoft/cresta-proxy/bin/vlproxy
+$d opt/vorlansoft/cresta-proxy/doc/
+$f opt/vorlansoft/cresta-proxy/doc/LICENSE
+$f opt/vorlansoft/cresta-proxy/doc/NOTICES
+$d var/
+$d var/opt/
+$d var/opt/vorlansoft/
+$d var/opt/vorlansoft/cresta-proxy/
+$d var/opt/vorlansoft/cresta-proxy/log/
+$d var/opt/vorlansoft/cresta-proxy/run/" ]
+}
+
+@test "the package's members are the sources byte for byte, the licence is payload/EULA" {
+    unpack_product
+    cmp "$K/pkg/vorlan-cresta-proxy.install" "$PRODUCT_SRC/vorlan-cresta-proxy.install"
+    cmp "$K/pkg/vorlan-cresta-proxy.remove" "$PRODUCT_SRC/vorlan-cresta-proxy.remove"
+    cmp "$K/pkg/vorlan-cresta-proxy.notices" "$PRODUCT_SRC/vorlan-cresta-proxy.notices"
+    cmp "$K/pkg/vorlan-cresta-proxy.license" "$SOURCE_DIR/payload/EULA"
+    mkdir "$K/sw"
+    tar -xf "$K/pkg/vorlan-cresta-proxy.sw" -C "$K/sw"
+    cmp "$K/sw/opt/vorlansoft/cresta-proxy/doc/LICENSE" "$SOURCE_DIR/payload/EULA"
+    cmp "$K/sw/opt/vorlansoft/cresta-proxy/doc/NOTICES" "$PRODUCT_SRC/vorlan-cresta-proxy.notices"
+    cmp "$K/sw/opt/vorlansoft/cresta-proxy/bin/vlproxy" "$TREE_SRC/opt/vorlansoft/cresta-proxy/bin/vlproxy"
+    cmp "$K/sw/etc/opt/vorlansoft/cresta-proxy/init.d/vlproxy" "$TREE_SRC/etc/opt/vorlansoft/cresta-proxy/init.d/vlproxy"
+    cmp "$K/sw/etc/opt/vorlansoft/cresta-proxy/vlproxy.conf" "$TREE_SRC/etc/opt/vorlansoft/cresta-proxy/vlproxy.conf"
+}
+
+@test "make-product.sh gives the same package from a source copy with other modes and times" {
+    mkdir "$K/copy"
+    cp -R "$SOURCE_DIR/scripts" "$SOURCE_DIR/payload" "$SOURCE_DIR/product" "$K/copy/"
+    chmod -R go-rwx "$K/copy/product"
+    chmod 0700 "$K/copy/product/$PACKAGE/tree/opt/vorlansoft/cresta-proxy/bin/vlproxy"
+    find "$K/copy" -exec touch -d '2001-02-03 04:05:06' {} +
+    "$K/copy/scripts/make-product.sh" "$K/b" > /dev/null
+    build_product "$K/a"
+    cmp "$K/a/$PKG_FILE" "$K/b/$PKG_FILE"
+}
+
+@test "make-installer.sh without three arguments prints its usage and exits with 2" {
+    run "$SOURCE_DIR/scripts/make-installer.sh" a b
+    [ "$status" -eq 2 ]
+    [ "$output" = "usage: make-installer.sh LAUNCHER SRC_DIR OUTPUT" ]
+}
+
+@test "make-installer.sh refuses a missing launcher and a missing source directory" {
+    fixture_payload "$K/src"
+    run "$SOURCE_DIR/scripts/make-installer.sh" "$K/none" "$K/src" "$K/out"
+    [ "$status" -eq 1 ]
+    [ "$output" = "make-installer.sh: cannot find the launcher $K/none" ]
+    printf '#!/bin/sh\n' > "$K/launcher"
+    chmod 0755 "$K/launcher"
+    run "$SOURCE_DIR/scripts/make-installer.sh" "$K/launcher" "$K/nodir" "$K/out"
+    [ "$status" -eq 1 ]
+    [ "$output" = "make-installer.sh: cannot find the directory $K/nodir" ]
+    [ ! -e "$K/out" ]
+}
+
+@test "make-installer.sh reports a failing launcher and removes its temporary tar" {
+    fixture_payload "$K/src"
+    # shellcheck disable=SC2016 # the stand-in's own parameters
+    printf '#!/bin/sh\necho "launcher: $*" >&2\nexit 3\n' > "$K/launcher"
+    chmod 0755 "$K/launcher"
+    run "$SOURCE_DIR/scripts/make-installer.sh" "$K/launcher" "$K/src" "$K/out"
+    [ "$status" -eq 1 ]
+    [[ "${lines[0]}" == "launcher: --create $K/out $TMPDIR/make-installer."*"/payload.tar" ]]
+    [ "${lines[1]}" = "make-installer.sh: the launcher failed with status 3 writing $K/out" ]
+    [ -z "$(ls -A "$TMPDIR")" ]
+}
+
+@test "make-installer.sh hands the launcher a deterministic tar with fixed modes" {
+    fixture_payload "$K/src"
+    # A stand-in launcher that keeps the tar it is given as the "image".
+    # shellcheck disable=SC2016 # the stand-in's own parameters
+    printf '#!/bin/sh\n[ "$1" = --create ] || exit 9\ncp "$3" "$2"\n' > "$K/launcher"
+    chmod 0755 "$K/launcher"
+    "$SOURCE_DIR/scripts/make-installer.sh" "$K/launcher" "$K/src" "$K/one.tar"
+    touch -d '2011-11-11 11:11:11' "$K/src/EULA" "$K/src/tools"
+    "$SOURCE_DIR/scripts/make-installer.sh" "$K/launcher" "$K/src" "$K/two.tar"
+    cmp "$K/one.tar" "$K/two.tar"
+    [ -z "$(ls -A "$TMPDIR")" ]
+    run listing "$K/one.tar"
+    [ "$output" = "-rw-r--r-- 0/0 $MTIME_UTC EULA
+-rw-r--r-- 0/0 $MTIME_UTC EULA-RU
+-rw-r--r-- 0/0 $MTIME_UTC defaults.sh
+-rw-r--r-- 0/0 $MTIME_UTC install.sh
+-rw-r--r-- 0/0 $MTIME_UTC product.tar.gz
+drwxr-xr-x 0/0 $MTIME_UTC tools/
+-rw-r--r-- 0/0 $MTIME_UTC tools/data
+-rwxr-xr-x 0/0 $MTIME_UTC tools/helper" ]
+    # The source directory itself is left as it was.
+    [ "$(stat -c %a "$K/src/install.sh" "$K/src/tools")" = $'755\n700' ]
+}
+
+@test "make-installer.sh with the 64-bit launcher writes the same image twice" {
+    require_launcher "$LAUNCHER_X86_64"
+    fixture_payload "$K/src"
+    "$SOURCE_DIR/scripts/make-installer.sh" "$LAUNCHER_X86_64" "$K/src" "$K/one.run"
+    "$SOURCE_DIR/scripts/make-installer.sh" "$LAUNCHER_X86_64" "$K/src" "$K/two.run"
+    cmp "$K/one.run" "$K/two.run"
+    [ "$(stat -c %a "$K/one.run")" = 755 ]
+    cmp -n "$(stat -c %s "$LAUNCHER_X86_64")" "$K/one.run" "$LAUNCHER_X86_64"
+    payload_of "$K/one.run" "$LAUNCHER_X86_64" "$K/payload.tar"
+    run listing "$K/payload.tar"
+    [ "${lines[3]}" = "-rw-r--r-- 0/0 $MTIME_UTC install.sh" ]
+    [ "${#lines[@]}" -eq 8 ]
+    [ -z "$(ls -A "$TMPDIR")" ]
+}
+
+@test "make-installer.sh runs the 32-bit launcher, through qemu-i386 where the kernel cannot" {
+    require_launcher "$LAUNCHER_I386"
+    require_launcher "$LAUNCHER_X86_64"
+    fixture_payload "$K/src"
+    "$SOURCE_DIR/scripts/make-installer.sh" "$LAUNCHER_I386" "$K/src" "$K/i386.run"
+    "$SOURCE_DIR/scripts/make-installer.sh" "$LAUNCHER_X86_64" "$K/src" "$K/x86_64.run"
+    cmp -n "$(stat -c %s "$LAUNCHER_I386")" "$K/i386.run" "$LAUNCHER_I386"
+    payload_of "$K/i386.run" "$LAUNCHER_I386" "$K/i386.tar"
+    payload_of "$K/x86_64.run" "$LAUNCHER_X86_64" "$K/x86_64.tar"
+    cmp "$K/i386.tar" "$K/x86_64.tar"
+}
+
+@test "build-shipped.sh names the installer after the product package and builds it twice alike" {
+    require_launcher "$LAUNCHER_X86_64"
+    "$SOURCE_DIR/scripts/build-shipped.sh" "$LAUNCHER_X86_64" "$K/a"
+    "$SOURCE_DIR/scripts/build-shipped.sh" "$LAUNCHER_X86_64" "$K/b"
+    [ "$(ls "$K/a")" = "$PKG_FILE" ]
+    cmp "$K/a/$PKG_FILE" "$K/b/$PKG_FILE"
+    [ -z "$(ls -A "$TMPDIR")" ]
+    # The default target directory is the one that defaults.sh names.
+    grep -qx "MAKESELF_DIR=\"$PKG_FILE.dir\"" "$SOURCE_DIR/payload/defaults.sh"
+}
+
+@test "the shipped payload holds the script, defaults, both agreements and the product package" {
+    require_launcher "$LAUNCHER_X86_64"
+    "$SOURCE_DIR/scripts/build-shipped.sh" "$LAUNCHER_X86_64" "$K/a"
+    payload_of "$K/a/$PKG_FILE" "$LAUNCHER_X86_64" "$K/payload.tar"
+    run listing "$K/payload.tar"
+    [ "$output" = "-rw-r--r-- 0/0 $MTIME_UTC EULA
+-rw-r--r-- 0/0 $MTIME_UTC EULA-RU
+-rw-r--r-- 0/0 $MTIME_UTC defaults.sh
+-rw-r--r-- 0/0 $MTIME_UTC install.sh
+-rw-r--r-- 0/0 $MTIME_UTC $PKG_FILE" ]
+    mkdir "$K/x"
+    tar -xf "$K/payload.tar" -C "$K/x"
+    local f
+    for f in install.sh defaults.sh EULA EULA-RU; do
+        cmp "$K/x/$f" "$SOURCE_DIR/payload/$f"
+    done
+    build_product "$K/p"
+    cmp "$K/x/$PKG_FILE" "$K/p/$PKG_FILE"
+}
+
+@test "build-shipped.sh refuses a payload directory without install.sh" {
+    mkdir "$K/payload"
+    cp "$SOURCE_DIR/payload/EULA" "$SOURCE_DIR/payload/EULA-RU" "$K/payload/"
+    printf 'PKF="C"\n' > "$K/payload/defaults.sh"
+    PAYLOAD_DIR=$K/payload run "$SOURCE_DIR/scripts/build-shipped.sh" /bin/true "$K/out"
+    [ "$status" -eq 1 ]
+    [ "$output" = "build-shipped.sh: missing $K/payload/install.sh" ]
+    [ ! -e "$K/out" ]
+}
