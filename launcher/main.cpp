@@ -106,6 +106,8 @@ int run(int argc, char **argv)
         fprintf(stderr, "Cannot open %s: %s\n", prog_path, strerror(errno));
         return -1;
     }
+    static char stream_buffer[STREAM_BUFFER_SIZE];
+    setvbuf(stream, stream_buffer, _IOFBF, sizeof stream_buffer);
     const int64_t elf_end = find_elf_end(stream);
     if (elf_end < 0)
         return -1;
