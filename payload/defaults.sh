@@ -1,0 +1,6 @@
+SERVER_PACKAGE="no"
+PKF="C"
+BUILD_ARCH="amd64"
+UNIX_PACK_FMT="tar.gz"
+BUILD_PLATFORM="linux"
+MAKESELF_DIR="vorlan-cresta-proxy-1100-201805310-linux-x86_64.tar.gz.dir"
