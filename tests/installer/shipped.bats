@@ -1,0 +1,96 @@
+#!/usr/bin/env bats
+# The shipped installer from end to end through each launcher, as root in a
+# private mount namespace, answered through a pipe and through a terminal.
+
+load helpers
+
+setup() {
+    setup_workdir
+    chmod 0755 "$WORK"
+    build_shipped
+    cp "$SHIPPED_DIR/$INSTALLER_NAME" "$WORK/"
+}
+
+teardown() {
+    teardown_workdir
+}
+
+# What the installation leaves, for the checks after the namespace is gone.
+RECORD='
+    {
+        grep "^certificate=" /etc/opt/vorlansoft/cresta-proxy/vlproxy.conf
+        [ -e /tmp/vlsrv-certificate-path ] && echo "hand-over file left"
+        find /opt /etc/opt/vorlansoft -type f -printf "%m %u:%g %p\n" | sort
+    } >installed
+    /etc/opt/vorlansoft/software/vorlan-cresta-proxy.remove now >/dev/null
+'
+
+@test "piped answers: the agreement is printed, accepted, and the product installed" {
+    in_namespace "$CERT_SETUP
+        printf 'yes\n/etc/opt/ssl/server.pem\n' | $EMULATOR ./$INSTALLER_NAME >out 2>err
+        echo \$? >status
+        $RECORD"
+    [ "$(cat status)" = 0 ]
+    # dpkg-query's note that no older package is installed is the only stderr.
+    [ "$(cat err)" = "dpkg-query: no packages found matching vorlan-cresta*" ]
+    # The launcher's lines, then the agreement as it is, then the questions.
+    {
+        printf 'Verifying archive integrity... Succeed.\n'
+        printf 'Uncompressing in %s...\n' "$TARGET_DIR"
+        cat "$SOURCE_DIR/payload/EULA"
+        printf 'To continue the installation, you must accept the License Agreement. Accept? (yes/NO) yes\n'
+        printf 'Please enter path to your server certificate.\nIf you plan to place certificate later, press Enter.\n\n: '
+        printf 'Package installation started, please wait...\n'
+    } >expected
+    head -c "$(stat -c %s expected)" out | cmp - expected
+    [ "$(tail -n 2 out)" = "$(printf '\nInstallation completed.')" ]
+    grep -qx 'certificate=/etc/opt/ssl/server.pem' installed
+    ! grep -q 'hand-over file left' installed
+    grep -qx '755 root:root /opt/vorlansoft/cresta-proxy/bin/vlproxy' installed
+    grep -qx '755 root:root /etc/opt/vorlansoft/software/vorlan-cresta-proxy.remove' installed
+}
+
+@test "declining the agreement installs nothing and leaves status 1" {
+    in_namespace "printf 'no\n' | $EMULATOR ./$INSTALLER_NAME >out 2>&1
+        echo \$? >status
+        find /opt /etc/opt /var/opt -mindepth 1 >left"
+    [ "$(cat status)" = 1 ]
+    [ "$(tail -n 2 out)" = "$(printf '\nYou have not accepted the License Agreement. Installation aborted.')" ]
+    [ ! -s left ]
+}
+
+@test "a terminal: the real pager shows the agreement, keys answer the questions" {
+    command -v tmux >/dev/null || skip "tmux is not installed"
+    local session=vorlan-$$-$LAUNCHER_ARCH
+    # The launcher and everything it runs get the terminal as stdin and stdout;
+    # the tmux server must not hold bats' output descriptor open.
+    in_namespace "$CERT_SETUP
+        tmux -L $session new-session -d -x 100 -y 30 -c "$WORK" \
+            'LANG=C.UTF-8 $EMULATOR ./$INSTALLER_NAME; echo \$? >status; sleep 60' 3>&-
+        trap 'tmux -L $session kill-server 2>/dev/null' EXIT
+        screen() { tmux -L $session capture-pane -p -S -300 >screen; }
+        wait_for() {
+            for _ in \$(seq 150); do screen; grep -q -e \"\$1\" screen && return 0; sleep 0.1; done
+            return 1
+        }
+        wait_for '--More--'
+        cp screen paged
+        # Space pages on; at the end this more waits at (END) for q.
+        for _ in \$(seq 60); do
+            grep -q 'Accept? (yes/NO)' screen && break
+            if tail -n 1 screen | grep -q '(END)'; then key=q; else key=' '; fi
+            tmux -L $session send-keys \"\$key\"
+            sleep 0.2
+            screen
+        done
+        tmux -L $session send-keys 'yes' Enter
+        wait_for 'server certificate'
+        tmux -L $session send-keys '/etc/opt/ssl/server.pem' Enter
+        wait_for 'Installation completed'
+        for _ in \$(seq 50); do [ -s status ] && break; sleep 0.1; done
+        $RECORD"
+    [ "$(cat status)" = 0 ]
+    grep -q -e '--More--' paged
+    grep -q 'Accept? (yes/NO) yes' screen
+    grep -qx 'certificate=/etc/opt/ssl/server.pem' installed
+}
