@@ -1,0 +1,224 @@
+#!/usr/bin/env bats
+# A bare launcher: its command line and the installer images it builds.
+
+load helpers
+
+setup() { setup_image_test; }
+teardown() { teardown_image_test; }
+
+USAGE=$'Usage: bare --create <INSTALLER_NAME> <TAR_FILE>\n'
+NO_ARCHIVE=$'This installer does not contain an embedded archive\n'
+
+# Only the listed names are in the working directory.
+only_files() {
+    [ "$(ls -A | sort | tr '\n' ' ')" = "$(printf '%s\n' "$@" | sort | tr '\n' ' ')" ]
+}
+
+@test "without arguments a bare launcher has no archive to run" {
+    check_run "" "$NO_ARCHIVE" 255 -- launch ./bare
+}
+
+@test "words that are not options do not make a bare launcher build" {
+    check_run "" "$NO_ARCHIVE" 255 -- launch ./bare foo bar
+    only_files bare p p.tar
+}
+
+@test "run-mode options are unknown to a bare launcher" {
+    check_run "" $'./bare: unrecognized option \'--check\'\n' 255 -- launch ./bare --check
+    check_run "" $'./bare: unrecognized option \'--info\'\n' 255 -- launch ./bare --info
+}
+
+@test "--create without a tar file prints the usage line and fails" {
+    check_run "$USAGE" "" 255 -- launch ./bare --create out.run
+    only_files bare p p.tar
+}
+
+@test "--create without its argument draws the option scanner's complaint" {
+    check_run "" $'./bare: option \'--create\' requires an argument\n' 255 -- launch ./bare --create
+}
+
+@test "--help, -h and --he print the usage line" {
+    check_run "$USAGE" "" 0 -- launch ./bare --help
+    check_run "$USAGE" "" 0 -- launch ./bare -h
+    check_run "$USAGE" "" 0 -- launch ./bare --he
+    mkdir x
+    cp bare x/setup
+    check_run $'Usage: setup --create <INSTALLER_NAME> <TAR_FILE>\n' "" 0 -- launch x/setup -h
+}
+
+@test "--version prints the version, also before --create, which is then ignored" {
+    check_run $'Vorlan Installer 0.0.2\n' "" 0 -- launch ./bare --version
+    check_run $'Vorlan Installer 0.0.2\n' "" 0 -- launch ./bare --version --create out.run p.tar
+    only_files bare p p.tar
+}
+
+@test "an image is the launcher, the size, the digest and the tar, byte for byte" {
+    check_run "" "" 0 -- launch ./bare --create out.run p.tar
+    T=$(stat -c %s p.tar)
+    [ "$(stat -c %s out.run)" -eq $((E + 24 + T)) ]
+    cmp -n "$E" bare out.run
+    cmp <(le64 "$T") <(bytes_at out.run "$E" 8)
+    [ "$(bytes_at out.run $((E + 8)) 16 | od -An -tx1 | tr -d ' \n')" = "$(md5sum <p.tar | cut -c1-32)" ]
+    cmp p.tar <(tail -c +$((E + 25)) out.run)
+    [ "$(stat -c %a out.run)" = 755 ]
+    only_files bare p p.tar out.run
+}
+
+@test "--c abbreviates --create and words after the tar file are ignored" {
+    check_run "" "" 0 -- launch ./bare --c out.run p.tar extra words
+    cmp -n "$E" bare out.run
+    cmp p.tar <(tail -c +$((E + 25)) out.run)
+    only_files bare p p.tar out.run
+}
+
+@test "the image is mode 0755 under a file-creation mask of 077" {
+    umask 077
+    check_run "" "" 0 -- launch ./bare --create out.run p.tar
+    [ "$(stat -c %a out.run)" = 755 ]
+}
+
+@test "an existing file of mode 0600 is replaced by the image, now 0755" {
+    echo old >out.run
+    chmod 600 out.run
+    check_run "" "" 0 -- launch ./bare --create out.run p.tar
+    [ "$(stat -c %a out.run)" = 755 ]
+    [ "$(stat -c %s out.run)" -eq $((E + 24 + $(stat -c %s p.tar))) ]
+    cmp p.tar <(tail -c +$((E + 25)) out.run)
+    only_files bare p p.tar out.run
+}
+
+@test "an empty tar file gives a header of size 0 and the digest of nothing" {
+    : >empty.tar
+    check_run "" "" 0 -- launch ./bare --create out.run empty.tar
+    [ "$(stat -c %s out.run)" -eq $((E + 24)) ]
+    cmp <(le64 0) <(bytes_at out.run "$E" 8)
+    [ "$(bytes_at out.run $((E + 8)) 16 | od -An -tx1 | tr -d ' \n')" = d41d8cd98f00b204e9800998ecf8427e ]
+    check_run $'Verifying archive integrity... Succeed.\n' "" 0 -- launch ./out.run --check
+}
+
+@test "a tar of an exact multiple of 4096 bytes is carried whole" {
+    tar -C p -b 8 -cf p8.tar .
+    T=$(stat -c %s p8.tar)
+    [ $((T % 4096)) -eq 0 ]
+    check_run "" "" 0 -- launch ./bare --create out.run p8.tar
+    [ "$(stat -c %s out.run)" -eq $((E + 24 + T)) ]
+    cmp <(le64 "$T") <(bytes_at out.run "$E" 8)
+    cmp p8.tar <(tail -c +$((E + 25)) out.run)
+    check_run $'Verifying archive integrity... Succeed.\n' "" 0 -- launch ./out.run --check
+}
+
+@test "building twice from the same inputs gives identical images" {
+    head -c 100000 /dev/urandom >big.tar
+    check_run "" "" 0 -- launch ./bare --create one.run big.tar
+    check_run "" "" 0 -- launch ./bare --create two.run big.tar
+    cmp one.run two.run
+    cmp big.tar <(tail -c +$((E + 25)) one.run)
+}
+
+@test "a missing tar file leaves an existing installer untouched and nothing behind" {
+    echo old >out.run
+    chmod 600 out.run
+    check_run "" $'Cannot open missing.tar: No such file or directory\n' 255 -- \
+        launch ./bare --create out.run missing.tar
+    [ "$(cat out.run)" = old ]
+    [ "$(stat -c %a out.run)" = 600 ]
+    only_files bare p p.tar out.run
+}
+
+@test "a missing tar file creates no installer" {
+    check_run "" $'Cannot open missing.tar: No such file or directory\n' 255 -- \
+        launch ./bare --create out.run missing.tar
+    only_files bare p p.tar
+}
+
+@test "an installer name in a missing directory is reported by that name" {
+    check_run "" $'Cannot open nodir/out.run: No such file or directory\n' 255 -- \
+        launch ./bare --create nodir/out.run p.tar
+    only_files bare p p.tar
+}
+
+@test "an installer name in a directory that cannot be written" {
+    chmod 755 "$WORK"
+    mkdir ro
+    echo old >ro/out.run
+    check_run "" $'Cannot open ro/out.run: Permission denied\n' 255 -- \
+        as_nobody ./bare --create ro/out.run p.tar
+    [ "$(cat ro/out.run)" = old ]
+    [ "$(ls -A ro)" = out.run ]
+}
+
+@test "the tar file named as the installer is refused and left intact" {
+    cp p.tar keep.tar
+    check_run "" $'Installer p.tar and tar file p.tar are the same file\n' 255 -- \
+        launch ./bare --create p.tar p.tar
+    cmp keep.tar p.tar
+    only_files bare p p.tar keep.tar
+}
+
+@test "a hard link or a symbolic link to the tar file is the same file" {
+    cp p.tar keep.tar
+    ln p.tar hard.run
+    ln -s p.tar soft.run
+    check_run "" $'Installer hard.run and tar file p.tar are the same file\n' 255 -- \
+        launch ./bare --create hard.run p.tar
+    check_run "" $'Installer soft.run and tar file p.tar are the same file\n' 255 -- \
+        launch ./bare --create soft.run p.tar
+    cmp keep.tar p.tar
+    [ "$(readlink soft.run)" = p.tar ]
+    only_files bare p p.tar keep.tar hard.run soft.run
+}
+
+@test "/dev/null is not a regular tar file" {
+    check_run "" $'Tar file /dev/null is not a regular file\n' 255 -- \
+        launch ./bare --create out.run /dev/null
+    only_files bare p p.tar
+}
+
+@test "a directory is not a regular tar file" {
+    check_run "" $'Tar file p is not a regular file\n' 255 -- launch ./bare --create out.run p
+    only_files bare p p.tar
+}
+
+@test "a FIFO is not a regular tar file" {
+    skip "launcher bug: the tar file is opened before its type is checked, so opening a FIFO blocks for ever"
+    mkfifo fifo
+    check_run "" $'Tar file fifo is not a regular file\n' 255 -- \
+        timeout 3 $EMULATOR ./bare --create out.run fifo
+    only_files bare p p.tar fifo
+}
+
+@test "a full file system is reported when the image is flushed; the old installer stays" {
+    # The launcher's whole blocks fit; the buffered rest (its last partial
+    # block, the header and a small tar) does not.
+    head -c 100 /dev/urandom >small.tar
+    [ $((E % 4096 + 24 + 100)) -lt 4096 ] || skip "launcher size leaves no room for the buffered tail"
+    run unshare -m bash -c '
+        mount -t tmpfs -o size=$(( ($1 / 4096 + 1) * 4096 )) vorlan-test "$2" || exit 99
+        cd "$2" && echo old >out.run && chmod 600 out.run || exit 99
+        $3 "$4" --create out.run "$5" >"$6/out" 2>"$6/err"
+        echo "status $?"
+        ls -A; stat -c %a out.run; cat out.run' \
+        - "$E" "$WORK/p" "$EMULATOR" "$WORK/bare" "$WORK/small.tar" "$CAPTURE"
+    [ "$status" -eq 0 ]
+    [ "$output" = $'status 255\nout.run\n600\nold' ]
+    [ ! -s "$CAPTURE/out" ]
+    [ "$(cat "$CAPTURE/err")" = "Cannot write out.run: No space left on device" ]
+}
+
+@test "an installer name in another directory is written there, with no leftovers" {
+    mkdir sub
+    check_run "" "" 0 -- launch ./bare --create sub/out.run p.tar
+    [ "$(ls -A sub)" = out.run ]
+    cmp p.tar <(tail -c +$((E + 25)) sub/out.run)
+    only_files bare p p.tar sub
+}
+
+@test "a directory of the installer name is not replaced and nothing is left behind" {
+    mkdir out.run
+    touch out.run/keep
+    run launch ./bare --create out.run p.tar
+    [ "$status" -eq 255 ]
+    [[ "$output" == *"out.run"*"Is a directory"* ]]
+    [ "$(ls -A out.run)" = keep ]
+    only_files bare p p.tar out.run
+}
