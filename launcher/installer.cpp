@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -107,13 +108,13 @@ FILE *open_tar_pipe(int tar_action, const char *tar_command, const char *target_
         fputs("Unknown tar action\n", stderr);
         return nullptr;
     }
-    fflush(stdout);
+    flush_stdout();
     errno = 0;
     FILE *pipe = popen(command, "w");
     const int open_errno = errno;
     if (tar_action == TAR_EXTRACT) {
         printf("Uncompressing in %s...\n", target_dir);
-        fflush(stdout);
+        flush_stdout();
     }
     if (pipe == nullptr) {
         errno = open_errno;
@@ -157,10 +158,10 @@ int write_payload(FILE *tar, uint64_t tar_size, FILE *installer)
 }
 
 // The tar file is read twice and must not be the file being replaced.
-int check_tar_file(FILE *tar, const char *tar_name, const char *installer_name, uint64_t *tar_size)
+int check_tar_file(int tar_fd, const char *tar_name, const char *installer_name, uint64_t *tar_size)
 {
     struct stat tar_stat;
-    if (fstat(fileno(tar), &tar_stat) != 0) {
+    if (fstat(tar_fd, &tar_stat) != 0) {
         fprintf(stderr, "Cannot stat %s: %s\n", tar_name, strerror(errno));
         return -1;
     }
@@ -181,20 +182,30 @@ int check_tar_file(FILE *tar, const char *tar_name, const char *installer_name, 
 int write_installer(FILE *own_stream, FILE *installer, const char *installer_name,
                     const char *tar_name)
 {
-    FILE *tar = fopen(tar_name, "re");
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer before
+    // its type could be refused.
+    const int tar_fd = open(tar_name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (tar_fd < 0) {
+        fprintf(stderr, "Cannot open %s: %s\n", tar_name, strerror(errno));
+        return -1;
+    }
+    uint64_t tar_size = 0;
+    if (check_tar_file(tar_fd, tar_name, installer_name, &tar_size) != 0) {
+        close(tar_fd);
+        return -1;
+    }
+    fcntl(tar_fd, F_SETFL, fcntl(tar_fd, F_GETFL) & ~O_NONBLOCK);
+    FILE *tar = fdopen(tar_fd, "r");
     if (tar == nullptr) {
         fprintf(stderr, "Cannot open %s: %s\n", tar_name, strerror(errno));
+        close(tar_fd);
         return -1;
     }
     static char tar_buffer[STREAM_BUFFER_SIZE];
     setvbuf(tar, tar_buffer, _IOFBF, sizeof tar_buffer);
-    uint64_t tar_size = 0;
-    int result = check_tar_file(tar, tar_name, installer_name, &tar_size);
-    if (result == 0) {
-        rewind(own_stream);
-        result = copy_stream(own_stream, installer, "Read launcher error\n",
+    rewind(own_stream);
+    int result = copy_stream(own_stream, installer, "Read launcher error\n",
                              "Write installer file error\n");
-    }
     if (result == 0)
         result = write_payload(tar, tar_size, installer);
     fclose(tar);
@@ -231,9 +242,9 @@ uint64_t size_b_to_kb(uint64_t size)
 int read_payload_header(FILE *stream, int64_t elf_end, payload_header *header)
 {
     unsigned char size_field[8];
-    // A failed seek leaves nothing to read and shows in the reads below.
-    fseeko(stream, static_cast<off_t>(elf_end), SEEK_SET);
-    if (fread(size_field, 1, sizeof size_field, stream) < sizeof size_field) {
+    // An end no seek reaches lies past the end of the file: no header there.
+    if (fseeko(stream, static_cast<off_t>(elf_end), SEEK_SET) != 0
+        || fread(size_field, 1, sizeof size_field, stream) < sizeof size_field) {
         fputs("Archive size read error\n", stderr);
         return -1;
     }
@@ -283,7 +294,7 @@ int ask_tar_run(uint64_t archive_size, const char *target_dir)
     const unsigned long long kilobytes = size_b_to_kb(archive_size);
     for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
         printf("About to extract %llu KB in %s ... Proceed? [y/n] ", kilobytes, target_dir);
-        fflush(stdout);
+        flush_stdout();
         const answer given = read_answer();
         if (given != ANSWER_INVALID)
             return answer_result(given);
@@ -298,7 +309,7 @@ int ask_installer_run(char *const *script_args)
         for (char *const *arg = script_args; arg != nullptr && *arg != nullptr; ++arg)
             printf("%s ", *arg);
         fputs("? [y/n] ", stdout);
-        fflush(stdout);
+        flush_stdout();
         const answer given = read_answer();
         if (given != ANSWER_INVALID)
             return answer_result(given);
@@ -317,11 +328,21 @@ int run_tar(FILE *stream, uint64_t archive_offset, int tar_action, const char *t
         pclose(pipe);
         return -1;
     }
-    if (copy_stream(stream, pipe, "Read tar error\n", "Write to tar pipe error\n") != 0) {
+    // A tar that stops reading early must show as a failed write, not end
+    // the launcher silently; tar itself was started with the default handler.
+    signal(SIGPIPE, SIG_IGN);
+    const int copied = copy_stream(stream, pipe, "Read tar error\n", "Write to tar pipe error\n");
+    if (copied == 0 && fflush(pipe) != 0) {
+        fputs("Write to tar pipe error\n", stderr);
         pclose(pipe);
+        signal(SIGPIPE, SIG_DFL);
         return -1;
     }
-    return report_tar_status(pclose(pipe));
+    const int status = pclose(pipe);
+    signal(SIGPIPE, SIG_DFL);
+    if (copied != 0)
+        return -1;
+    return report_tar_status(status);
 }
 
 int run_installer(char *const *script_args)
@@ -338,7 +359,7 @@ int run_installer(char *const *script_args)
     argv[1] = const_cast<char *>("./install.sh");
     for (size_t i = 0; i < count; ++i)
         argv[i + 2] = script_args[i];
-    fflush(stdout);
+    flush_stdout();
     execv("/bin/sh", argv);
     perror("Cannot exec install.sh");
     free(argv);

@@ -63,13 +63,13 @@ int run_image(int argc, char **argv, FILE *stream, int64_t elf_end, const char *
 
     const uint64_t archive_offset = static_cast<uint64_t>(elf_end) + PAYLOAD_HEADER_SIZE;
     fputs("Verifying archive integrity... ", stdout);
-    fflush(stdout);
+    flush_stdout();
     if (check_tar(stream, archive_offset, header.digest) != 0) {
         puts("Failed.");
         return -1;
     }
     puts("Succeed.");
-    fflush(stdout);
+    flush_stdout();
     if (options->check)
         return 0;
 

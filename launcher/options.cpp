@@ -3,6 +3,7 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,9 @@ enum option_number {
 
 // getopt_long stores the number of the long option it found here and returns 0.
 int long_option;
+
+// Why standard output first failed; later calls overwrite errno.
+int stdout_errno;
 
 const struct option RUN_OPTIONS[] = {
     {"version", no_argument, &long_option, OPT_VERSION},
@@ -283,6 +287,12 @@ int search_path(const char *name, char *buffer)
 
 } // namespace
 
+void flush_stdout()
+{
+    if (fflush(stdout) != 0 && stdout_errno == 0)
+        stdout_errno = errno;
+}
+
 [[noreturn]] void exit_flushed(int status)
 {
     exit(finish_output(status));
@@ -291,11 +301,14 @@ int search_path(const char *name, char *buffer)
 // Output that could not be written turns success into failure (a full disk, a closed pipe).
 int finish_output(int status)
 {
-    if (fflush(stdout) != 0 || ferror(stdout)) {
-        perror("Write error on standard output");
-        return status == 0 ? 255 : status;
-    }
-    return status;
+    flush_stdout();
+    if (!ferror(stdout))
+        return status;
+    if (stdout_errno != 0)
+        fprintf(stderr, "Write error on standard output: %s\n", strerror(stdout_errno));
+    else
+        fputs("Write error on standard output\n", stderr);
+    return status == 0 ? 255 : status;
 }
 
 char *get_prog_path(const char *argv0)

@@ -29,6 +29,8 @@ void free_prog_path(char *prog_path);
 char *get_prog_name(const char *argv0);
 void free_prog_name(char *prog_name);
 
+// Flushes stdout, remembering why the first failed flush failed.
+void flush_stdout();
 // Flushes stdout and ends the process, failing when the output was lost.
 [[noreturn]] void exit_flushed(int status);
 int finish_output(int status);
