@@ -19,6 +19,7 @@ namespace {
 
 enum { BLOCK_SIZE = 4096, ATTEMPTS = 5 };
 enum answer { ANSWER_YES, ANSWER_NO, ANSWER_INVALID };
+enum { COPY_READ_FAILED = -1, COPY_WRITE_FAILED = -2 };
 
 // Root extracts as itself, so every new entry is owned by 0:0, and leaves the
 // owner and mode of directories that were already there alone.
@@ -48,8 +49,8 @@ int answer_result(answer given)
     return given == ANSWER_YES ? 0 : 1;
 }
 
-// Copies the stream from its position to its end; read and write failures
-// are reported with the caller's fixed texts.
+// Copies the stream from its position to its end; read failures are
+// reported with the caller's fixed text, write failures too unless it has none.
 int copy_stream(FILE *from, FILE *to, const char *read_error, const char *write_error)
 {
     unsigned char buffer[BLOCK_SIZE];
@@ -57,11 +58,12 @@ int copy_stream(FILE *from, FILE *to, const char *read_error, const char *write_
         const size_t got = fread(buffer, 1, BLOCK_SIZE, from);
         if (got < BLOCK_SIZE && ferror(from)) {
             fputs(read_error, stderr);
-            return -1;
+            return COPY_READ_FAILED;
         }
         if (fwrite(buffer, 1, got, to) < got) {
-            fputs(write_error, stderr);
-            return -1;
+            if (write_error != nullptr)
+                fputs(write_error, stderr);
+            return COPY_WRITE_FAILED;
         }
     }
     return 0;
@@ -328,20 +330,24 @@ int run_tar(FILE *stream, uint64_t archive_offset, int tar_action, const char *t
         pclose(pipe);
         return -1;
     }
-    // A tar that stops reading early must show as a failed write, not end
-    // the launcher silently; tar itself was started with the default handler.
+    // A tar that stops reading early must not end the launcher silently
+    // (tar itself was started with the default handler).
     signal(SIGPIPE, SIG_IGN);
-    const int copied = copy_stream(stream, pipe, "Read tar error\n", "Write to tar pipe error\n");
-    if (copied == 0 && fflush(pipe) != 0) {
-        fputs("Write to tar pipe error\n", stderr);
-        pclose(pipe);
-        signal(SIGPIPE, SIG_DFL);
-        return -1;
-    }
+    int copied = copy_stream(stream, pipe, "Read tar error\n", nullptr);
+    if (copied == 0 && fflush(pipe) != 0)
+        copied = COPY_WRITE_FAILED;
+    const int write_errno = errno;
     const int status = pclose(pipe);
     signal(SIGPIPE, SIG_DFL);
-    if (copied != 0)
+    if (copied == COPY_READ_FAILED)
         return -1;
+    if (copied == COPY_WRITE_FAILED) {
+        // A tar that failed and closed its end says why in its status.
+        if (write_errno == EPIPE && report_tar_status(status) != 0)
+            return -1;
+        fputs("Write to tar pipe error\n", stderr);
+        return -1;
+    }
     return report_tar_status(status);
 }
 

@@ -209,10 +209,19 @@ fake_tar() {
     [ "$output" = $'Verifying archive integrity... Succeed.\nUncompressing in t...\nKilled\nClose tar pipe error: tar exited with status 137' ]
 }
 
-@test "tar exiting early on an archive larger than the pipe: a failed write, 255, no signal" {
+@test "tar exiting early on an archive larger than the pipe: its status reported, 255, no signal" {
     big_payload
     make_image bigimg big.tar
     fake_tar 'head -c 100 >/dev/null; exit 1'
+    run env PATH="$WORK/fake:$PATH" timeout 20 $EMULATOR ./bigimg --noexec --target t
+    [ "$status" = 255 ]
+    [ "$output" = $'Verifying archive integrity... Succeed.\nUncompressing in t...\nClose tar pipe error: tar exited with status 1' ]
+}
+
+@test "tar succeeding without reading the whole archive: a failed write, 255" {
+    big_payload
+    make_image bigimg big.tar
+    fake_tar 'head -c 100 >/dev/null; exit 0'
     run env PATH="$WORK/fake:$PATH" timeout 20 $EMULATOR ./bigimg --noexec --target t
     [ "$status" = 255 ]
     [ "$output" = $'Verifying archive integrity... Succeed.\nUncompressing in t...\nWrite to tar pipe error' ]
