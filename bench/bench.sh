@@ -412,7 +412,10 @@ went from 1.66x, 1.15x and 1.73x (before, a loaded machine) to those below.
 - `--create`: the tar file is read twice, once for the digest and once for the
   copy, and the copy goes through user space (read into the buffer, write out
   of it), while `cp` copies inside the kernel with `copy_file_range`. The
-  digest pass alone equals md5sum; the copy pass costs about 6x `cp`. Reading
+  digest pass alone equals md5sum; the copy pass costs what any user-space
+  copy costs here: on a 1,100 MiB file, measured by hand, `dd bs=128K` took
+  1.67 to 2.15 s against 0.21 s for `cp`, and `--create` took 4.02 s against
+  md5sum 1.85 s + dd, within 1.1x of that read-twice floor. Reading
   the tar once (hashing while copying, then writing the digest back into the
   header) or an in-kernel copy would meet the target, but both change how the
   image is written, and the target is missed here on purpose.
