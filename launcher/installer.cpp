@@ -110,16 +110,12 @@ FILE *open_tar_pipe(int tar_action, const char *tar_command, const char *target_
         fputs("Unknown tar action\n", stderr);
         return nullptr;
     }
-    flush_stdout();
-    errno = 0;
-    FILE *pipe = popen(command, "w");
-    const int open_errno = errno;
-    if (tar_action == TAR_EXTRACT) {
+    // Announced before tar starts, so that its messages follow the line.
+    if (tar_action == TAR_EXTRACT)
         printf("Uncompressing in %s...\n", target_dir);
-        flush_stdout();
-    }
+    flush_stdout();
+    FILE *pipe = popen(command, "w");
     if (pipe == nullptr) {
-        errno = open_errno;
         perror("Open tar pipe error");
         return nullptr;
     }
