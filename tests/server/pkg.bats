@@ -7,11 +7,14 @@ load helpers
 
 setup_file() {
     server_setup_file pkg
+    # The namespace hides /tmp, /opt and /var/tmp, where a checkout may lie;
+    # the run's temporary directory stays visible in it.
+    cp -r "$STANDINS" "$BATS_RUN_TMPDIR/solaris-standins"
 }
 
 K="$PKGS/pkg"
 # shellcheck disable=SC2034 # read by ns_run
-NS_PATH_PREFIX="$STANDINS"
+NS_PATH_PREFIX="$BATS_RUN_TMPDIR/solaris-standins"
 
 @test "pkg.gz: fresh quiet install of pelago" {
     prepare_work pkg.gz P "$K/vorlan-pelago-new.pkg.gz"
