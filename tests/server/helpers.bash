@@ -436,3 +436,11 @@ add_confs_in() {
         cat "$1/$name"
     done
 }
+
+# extra_upgrade_output FLAVOUR: what an interactive upgrade prints when the
+# extra package is removed on "yes" and the default backup is restored.
+extra_upgrade_output() {
+    printf '%s\n' "$(head_lines ask)" "$(backup_lines)" \
+        "=== Removing the $1 package currently installed." "$EXTRA_QUESTION yes" \
+        "$(backup_question /var/tmp/vlsrv)" "$(restore_lines)" "$COMPLETED"
+}

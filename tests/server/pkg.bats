@@ -71,13 +71,7 @@ $COMPLETED"
     prepare_work pkg.gz C "$K/vorlan-cresta-new.pkg.gz"
     INPUT='yes\nyes\n\n' run_installer
     expect_status 0
-    expect_output "$(head_lines ask)
-$(backup_lines)
-=== Removing the cresta package currently installed.
-$EXTRA_QUESTION yes
-$(backup_question /var/tmp/vlsrv)
-$(restore_lines)
-$COMPLETED"
+    expect_output "$(extra_upgrade_output cresta)"
     refute installed pkg.gz vorlan-cresta-extra
     [ "$(record restored)" = yes ]
     [ "$(record epm-nostart)" = y ]

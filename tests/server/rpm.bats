@@ -40,13 +40,7 @@ $COMPLETED"
     prepare_work rpm P "$P/vorlan-pelago-new.rpm"
     INPUT='yes\nyes\n\n' run_installer
     expect_status 0
-    expect_output "$(head_lines ask)
-$(backup_lines)
-=== Removing the pelago package currently installed.
-$EXTRA_QUESTION yes
-$(backup_question /var/tmp/vlsrv)
-$(restore_lines)
-$COMPLETED"
+    expect_output "$(extra_upgrade_output pelago)"
     refute installed rpm vorlan-cresta-extra
     [ "$(installed_version rpm vorlan-pelago)" = "1:10.0.0-1" ]
     [ "$(ls "$R/var/tmp/vlsrv")" = vlsrvd.conf ]

@@ -43,13 +43,7 @@ $COMPLETED"
     prepare_work tar.gz C "$T/vorlan-cresta-new.tar.gz"
     INPUT='yes\nyes\n/tmp/my-backup\n' run_installer
     expect_status 0
-    expect_output "$(head_lines ask)
-$(backup_lines)
-=== Removing the cresta package currently installed.
-$EXTRA_QUESTION yes
-$(backup_question /var/tmp/vlsrv)
-$(restore_lines)
-$COMPLETED"
+    expect_output "$(extra_upgrade_output cresta)"
     [ ! -e "$R$SW/vorlan-cresta-extra.remove" ]
     [ ! -e "$R/opt/vlsrv-extra" ]
     [ "$(record version)" = 10.0.0 ]
