@@ -8,6 +8,9 @@ namespace {
 
 FILE *report_stream;
 
+// Why standard output first failed; later calls overwrite errno.
+int stdout_errno;
+
 FILE *reports()
 {
     return report_stream != nullptr ? report_stream : stderr;
@@ -38,4 +41,22 @@ int report_error(const char *context, int error)
 int report_errno(const char *context)
 {
     return report_error(context, errno);
+}
+
+void flush_stdout()
+{
+    if (fflush(stdout) != 0 && stdout_errno == 0)
+        stdout_errno = errno;
+}
+
+int finish_output(int status)
+{
+    flush_stdout();
+    if (!ferror(stdout))
+        return status;
+    if (stdout_errno != 0)
+        report("Write error on standard output: %s\n", strerror(stdout_errno));
+    else
+        report("Write error on standard output\n");
+    return status == 0 ? 255 : status;
 }

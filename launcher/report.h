@@ -1,4 +1,4 @@
-// Every message of the launcher.
+// Every message of the launcher, and the state of standard output.
 #ifndef VORLAN_REPORT_H
 #define VORLAN_REPORT_H
 
@@ -20,5 +20,12 @@ void report_to(FILE *stream);
 // "context: <text of error>" and a newline; FAILURE.
 int report_error(const char *context, int error);
 int report_errno(const char *context);
+
+// Flushes stdout, remembering why the first failed flush failed.
+void flush_stdout();
+
+// Output that could not be written turns success into failure (a full disk,
+// a closed pipe): the status to exit with.
+int finish_output(int status);
 
 #endif

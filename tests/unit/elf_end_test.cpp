@@ -1,4 +1,6 @@
-#include "elf_funcs.h"
+#include "elf_end.h"
+
+#include "captured_reports.h"
 
 #include <gtest/gtest.h>
 
@@ -68,9 +70,9 @@ end_result elf_end_of(const std::vector<unsigned char> &bytes)
     EXPECT_NE(stream, nullptr);
     EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), stream), bytes.size());
     fflush(stream);
-    testing::internal::CaptureStderr();
+    captured_reports reports;
     const int64_t end = find_elf_end(stream);
-    end_result result{end, testing::internal::GetCapturedStderr()};
+    end_result result{end, reports.text()};
     fclose(stream);
     return result;
 }
