@@ -208,6 +208,18 @@ TEST(ElfEnd, Elf64ShortHeaderAndZeroTableOffset)
     EXPECT_EQ(elf_end_of(good).err, "Cannot find ELF section header\n");
 }
 
+// No seek reaches past INT64_MAX; the payload header read reports such an end.
+TEST(ElfEnd, Elf64EndsAtOrAbove2To63AreClampedToInt64Max)
+{
+    for (uint64_t offset : {1ull << 63, ~0ull - 100}) {
+        crafted_elf elf = typical(2);
+        elf.sections[3] = {1, offset, 100};
+        const end_result r = elf_end_of(build(elf));
+        EXPECT_EQ(r.end, INT64_MAX) << offset;
+        EXPECT_EQ(r.err, "") << offset;
+    }
+}
+
 // A bare launcher ends exactly at its ELF end: the rule on the real binaries.
 TEST(ElfEnd, RealLaunchersEndAtTheirFileSize)
 {
