@@ -55,7 +55,7 @@ only_files() {
 @test "an image is the launcher, the size, the digest and the tar, byte for byte" {
     check_run "" "" 0 -- launch ./bare --create out.run p.tar
     T=$(stat -c %s p.tar)
-    [ "$(stat -c %s out.run)" -eq $((E + 24 + T)) ]
+    [ "$(stat -c %s out.run)" -eq $((E + HEADER_SIZE + T)) ]
     cmp -n "$E" bare out.run
     cmp <(le64 "$T") <(bytes_at out.run "$E" 8)
     [ "$(bytes_at out.run $((E + 8)) 16 | od -An -tx1 | tr -d ' \n')" = "$(md5sum <p.tar | cut -c1-32)" ]
@@ -82,7 +82,7 @@ only_files() {
     chmod 600 out.run
     check_run "" "" 0 -- launch ./bare --create out.run p.tar
     [ "$(stat -c %a out.run)" = 755 ]
-    [ "$(stat -c %s out.run)" -eq $((E + 24 + $(stat -c %s p.tar))) ]
+    [ "$(stat -c %s out.run)" -eq $((E + HEADER_SIZE + $(stat -c %s p.tar))) ]
     cmp p.tar <(tail -c +$((E + 25)) out.run)
     only_files bare p p.tar out.run
 }
@@ -90,7 +90,7 @@ only_files() {
 @test "an empty tar file gives a header of size 0 and the digest of nothing" {
     : >empty.tar
     check_run "" "" 0 -- launch ./bare --create out.run empty.tar
-    [ "$(stat -c %s out.run)" -eq $((E + 24)) ]
+    [ "$(stat -c %s out.run)" -eq $((E + HEADER_SIZE)) ]
     cmp <(le64 0) <(bytes_at out.run "$E" 8)
     [ "$(bytes_at out.run $((E + 8)) 16 | od -An -tx1 | tr -d ' \n')" = d41d8cd98f00b204e9800998ecf8427e ]
     check_run $'Verifying archive integrity... Succeed.\n' "" 0 -- launch ./out.run --check
@@ -101,7 +101,7 @@ only_files() {
     T=$(stat -c %s p8.tar)
     [ $((T % 4096)) -eq 0 ]
     check_run "" "" 0 -- launch ./bare --create out.run p8.tar
-    [ "$(stat -c %s out.run)" -eq $((E + 24 + T)) ]
+    [ "$(stat -c %s out.run)" -eq $((E + HEADER_SIZE + T)) ]
     cmp <(le64 "$T") <(bytes_at out.run "$E" 8)
     cmp p8.tar <(tail -c +$((E + 25)) out.run)
     check_run $'Verifying archive integrity... Succeed.\n' "" 0 -- launch ./out.run --check
@@ -190,7 +190,7 @@ only_files() {
     # The launcher's whole blocks fit; the buffered rest (its last partial
     # block, the header and a small tar) does not.
     head -c 100 /dev/urandom >small.tar
-    [ $((E % 4096 + 24 + 100)) -lt 4096 ] || skip "launcher size leaves no room for the buffered tail"
+    [ $((E % 4096 + HEADER_SIZE + 100)) -lt 4096 ] || skip "launcher size leaves no room for the buffered tail"
     run unshare -m bash -c '
         mount -t tmpfs -o size=$(( ($1 / 4096 + 1) * 4096 )) vorlan-test "$2" || exit 99
         cd "$2" && echo old >out.run && chmod 600 out.run || exit 99

@@ -6,6 +6,10 @@ BUILD_DIR=${BUILD_DIR:-$SOURCE_DIR/build}
 LAUNCHER_ARCH=${LAUNCHER_ARCH:-x86_64}
 LAUNCHER=${LAUNCHER:-$BUILD_DIR/launcher/vorlan-launcher-$LAUNCHER_ARCH}
 
+# The payload header behind the launcher's image: the tar's size, 8 bytes,
+# and its MD5 digest, 16 bytes.
+HEADER_SIZE=$((8 + 16))
+
 # This kernel may refuse i386 executables ("Exec format error", status 126):
 # then every run of a launcher or an image built from it goes through qemu-i386.
 if "$LAUNCHER" --version >/dev/null 2>&1; then
