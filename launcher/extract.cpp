@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 
 namespace {
 
@@ -43,11 +42,11 @@ int report_tar_status(int status)
 const char *enter_target(const char *target_dir)
 {
     if (mkdir(target_dir, 0755) != 0 && errno != EEXIST) {
-        report("Cannot mkdir %s: %s\n", target_dir, strerror(errno));
+        report_file_error("Cannot mkdir", target_dir, errno);
         return nullptr;
     }
     if (chdir(target_dir) != 0) {
-        report("Cannot chdir to %s: %s\n", target_dir, strerror(errno));
+        report_file_error("Cannot chdir to", target_dir, errno);
         return nullptr;
     }
     return getuid() == 0 ? EXTRACT_COMMAND_ROOT : EXTRACT_COMMAND;

@@ -57,7 +57,7 @@ int check_tar_file(int tar_fd, const char *tar_name, const char *installer_name,
 {
     struct stat tar_stat;
     if (fstat(tar_fd, &tar_stat) != 0)
-        return report("Cannot stat %s: %s\n", tar_name, strerror(errno));
+        return report_file_error("Cannot stat", tar_name, errno);
     if (!S_ISREG(tar_stat.st_mode))
         return report("Tar file %s is not a regular file\n", tar_name);
     struct stat installer_stat;
@@ -74,14 +74,14 @@ int write_installer(FILE *own_stream, FILE *installer, const char *installer_nam
     // its type could be refused.
     file_descriptor tar_fd(open(tar_name, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!tar_fd)
-        return report("Cannot open %s: %s\n", tar_name, strerror(errno));
+        return report_file_error("Cannot open", tar_name, errno);
     uint64_t tar_size = 0;
     if (check_tar_file(tar_fd.get(), tar_name, installer_name, tar_size) != 0)
         return FAILURE;
     fcntl(tar_fd.get(), F_SETFL, fcntl(tar_fd.get(), F_GETFL) & ~O_NONBLOCK);
     file_stream tar(fdopen(tar_fd.get(), "r"));
     if (tar == nullptr)
-        return report("Cannot open %s: %s\n", tar_name, strerror(errno));
+        return report_file_error("Cannot open", tar_name, errno);
     tar_fd.release();
     static char tar_buffer[STREAM_BUFFER_SIZE];
     setvbuf(tar.get(), tar_buffer, _IOFBF, sizeof tar_buffer);
@@ -95,11 +95,11 @@ int write_installer(FILE *own_stream, FILE *installer, const char *installer_nam
 int close_installer(file_stream installer, const char *installer_name)
 {
     if (fchmod(fileno(installer.get()), 0755) != 0)
-        return report("Cannot chmod 0755 %s: %s\n", installer_name, strerror(errno));
+        return report_file_error("Cannot chmod 0755", installer_name, errno);
     if (fflush(installer.get()) != 0 || ferror(installer.get()))
-        return report("Cannot write %s: %s\n", installer_name, strerror(errno));
+        return report_file_error("Cannot write", installer_name, errno);
     if (fclose(installer.release()) != 0)
-        return report("Cannot write %s: %s\n", installer_name, strerror(errno));
+        return report_file_error("Cannot write", installer_name, errno);
     return 0;
 }
 
@@ -126,7 +126,7 @@ int create_installer(FILE *own_stream, const char *installer_name, const char *t
     file_descriptor fd(temporary.create());
     file_stream installer(fd ? fdopen(fd.get(), "w") : nullptr);
     if (installer == nullptr)
-        return report("Cannot open %s: %s\n", installer_name, strerror(errno));
+        return report_file_error("Cannot open", installer_name, errno);
     fd.release();
     static char installer_buffer[STREAM_BUFFER_SIZE];
     setvbuf(installer.get(), installer_buffer, _IOFBF, sizeof installer_buffer);
@@ -134,6 +134,6 @@ int create_installer(FILE *own_stream, const char *installer_name, const char *t
         || close_installer(std::move(installer), installer_name) != 0)
         return FAILURE;
     if (temporary.commit(installer_name) != 0)
-        return report("Cannot replace %s: %s\n", installer_name, strerror(errno));
+        return report_file_error("Cannot replace", installer_name, errno);
     return 0;
 }

@@ -14,7 +14,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -116,7 +115,7 @@ int run(int argc, char **argv)
 
     file_stream own_stream(fopen(own_path.get(), "re"));
     if (own_stream == nullptr)
-        return report("Cannot open %s: %s\n", own_path.get(), strerror(errno));
+        return report_file_error("Cannot open", own_path.get(), errno);
     static char stream_buffer[STREAM_BUFFER_SIZE];
     setvbuf(own_stream.get(), stream_buffer, _IOFBF, sizeof stream_buffer);
     const int64_t elf_end = find_elf_end(own_stream.get());
@@ -124,7 +123,7 @@ int run(int argc, char **argv)
         return FAILURE;
     struct stat file_stat;
     if (stat(own_path.get(), &file_stat) != 0)
-        return report("Cannot stat %s: %s\n", own_path.get(), strerror(errno));
+        return report_file_error("Cannot stat", own_path.get(), errno);
     if (file_stat.st_size == elf_end)
         return run_bare_launcher(argc, argv, own_stream.get(), prog_name);
     return run_image(argc, argv, std::move(own_stream), elf_end, prog_name);

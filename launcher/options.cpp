@@ -52,21 +52,22 @@ parse_result show_help(std::string_view prog_name)
 {
     const int len = static_cast<int>(prog_name.size());
     const char *name = prog_name.data();
-    printf("1. Get help or info about %.*s:\n", len, name);
-    puts(" --help     show this help on switches");
-    puts(" --info     show extended information on the package:");
-    puts("            title, default target directory, embedded script, etc.");
-    puts(" --list     show the list of files in the installation package");
-    puts(" --check    check integrity of the installation package");
-    puts("");
-    printf("2. Run %.*s:\n", len, name);
-    printf(" %.*s [options] [--] [additional arguments to embedded script]\n", len, name);
-    puts(" with the following options (in this order)");
-    puts(" --confirm    ask before running embedded script");
-    puts(" --noexec     do not run embedded script");
-    puts(" --target <directory>    extract the installation package to the <directory>");
-    puts(" --tar <arg1> [<arg2> ...]    access the package content via the tar command");
-    puts(" --    the following arguments will be passed to the embedded script");
+    printf("1. Get help or info about %.*s:\n"
+           " --help     show this help on switches\n"
+           " --info     show extended information on the package:\n"
+           "            title, default target directory, embedded script, etc.\n"
+           " --list     show the list of files in the installation package\n"
+           " --check    check integrity of the installation package\n"
+           "\n"
+           "2. Run %.*s:\n"
+           " %.*s [options] [--] [additional arguments to embedded script]\n"
+           " with the following options (in this order)\n"
+           " --confirm    ask before running embedded script\n"
+           " --noexec     do not run embedded script\n"
+           " --target <directory>    extract the installation package to the <directory>\n"
+           " --tar <arg1> [<arg2> ...]    access the package content via the tar command\n"
+           " --    the following arguments will be passed to the embedded script\n",
+           len, name, len, name, len, name);
     return parse_result::finished;
 }
 

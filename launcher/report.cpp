@@ -43,6 +43,11 @@ int report_errno(const char *context)
     return report_error(context, errno);
 }
 
+int report_file_error(const char *failed, const char *name, int error)
+{
+    return report("%s %s: %s\n", failed, name, strerror(error));
+}
+
 void flush_stdout()
 {
     if (fflush(stdout) != 0 && stdout_errno == 0)

@@ -21,6 +21,9 @@ void report_to(FILE *stream);
 int report_error(const char *context, int error);
 int report_errno(const char *context);
 
+// "<failed> <name>: <text of error>", for a call that failed on a named file.
+int report_file_error(const char *failed, const char *name, int error);
+
 // Flushes stdout, remembering why the first failed flush failed.
 void flush_stdout();
 

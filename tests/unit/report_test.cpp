@@ -20,5 +20,7 @@ TEST(Report, SystemErrorsAsPerrorWritesThem)
     EXPECT_EQ(report_error("ELF header read error", NO_SYSTEM_ERROR), FAILURE);
     errno = ENOSPC;
     EXPECT_EQ(report_errno("MD5sum write error"), FAILURE);
-    EXPECT_EQ(reports.text(), "ELF header read error: Success\nMD5sum write error: No space left on device\n");
+    EXPECT_EQ(report_file_error("Cannot chdir to", "t/", ENOTDIR), FAILURE);
+    EXPECT_EQ(reports.text(), "ELF header read error: Success\nMD5sum write error: No space left on device\n"
+                              "Cannot chdir to t/: Not a directory\n");
 }
