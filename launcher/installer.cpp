@@ -273,7 +273,8 @@ int close_installer(FILE *installer, const char *installer_name)
         fclose(installer);
         return -1;
     }
-    if (fflush(installer) != 0 || ferror(installer)) {
+    // On disk before the rename: a crash then leaves the old image or the new one.
+    if (fflush(installer) != 0 || ferror(installer) || fsync(fileno(installer)) != 0) {
         fprintf(stderr, "Cannot write %s: %s\n", installer_name, strerror(errno));
         fclose(installer);
         return -1;
@@ -283,6 +284,29 @@ int close_installer(FILE *installer, const char *installer_name)
         return -1;
     }
     return 0;
+}
+
+// The rename itself lasts only once the directory holding the name is on disk.
+int sync_directory_of(const char *installer_name)
+{
+    const char *slash = strrchr(installer_name, '/');
+    const size_t length = slash == nullptr ? 0 : slash == installer_name ? 1 : slash - installer_name;
+    char *dir = length == 0 ? strdup(".") : strndup(installer_name, length);
+    if (dir == nullptr) {
+        perror("Cannot allocate memory for installer name");
+        return -1;
+    }
+    const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int result = 0;
+    // EINVAL: a file system that has no way to sync a directory.
+    if (fd < 0 || (fsync(fd) != 0 && errno != EINVAL)) {
+        fprintf(stderr, "Cannot write %s: %s\n", installer_name, strerror(errno));
+        result = -1;
+    }
+    if (fd >= 0)
+        close(fd);
+    free(dir);
+    return result;
 }
 
 } // namespace
@@ -459,6 +483,8 @@ int create_installer(FILE *own_stream, const char *installer_name, const char *t
     }
     if (result != 0)
         unlink(temp_name);
+    else
+        result = sync_directory_of(installer_name);
     free(temp_name);
     return result;
 }
