@@ -85,6 +85,63 @@ int report_tar_status(int status)
     return -1;
 }
 
+// Root runs the script it finds in the target, so nobody but the running user
+// and root may own or write it; group write is trusted for the user's own
+// group only (root's: group 0).
+bool target_trusted(const char *target_dir, const struct stat &dir)
+{
+    const uid_t user = geteuid();
+    const gid_t group = user == 0 ? 0 : getegid();
+    if (dir.st_uid != user && dir.st_uid != 0)
+        fprintf(stderr, "Refusing target directory %s: it is owned by uid %lu\n", target_dir,
+                static_cast<unsigned long>(dir.st_uid));
+    else if ((dir.st_mode & S_IWOTH) != 0)
+        fprintf(stderr, "Refusing target directory %s: it is writable by others\n", target_dir);
+    else if ((dir.st_mode & S_IWGRP) != 0 && dir.st_gid != group)
+        fprintf(stderr, "Refusing target directory %s: it is writable by group %lu\n", target_dir,
+                static_cast<unsigned long>(dir.st_gid));
+    else
+        return true;
+    return false;
+}
+
+// Checked and entered through one descriptor: what was checked is what tar
+// fills and the script runs in, whatever later happens to the name. A link is
+// not followed, even named with a trailing slash: whoever can write its
+// directory chooses where it points.
+int enter_target(const char *target_dir)
+{
+    size_t length = strlen(target_dir);
+    while (length > 1 && target_dir[length - 1] == '/')
+        --length;
+    char *name = strndup(target_dir, length);
+    if (name == nullptr) {
+        perror("Cannot allocate memory for installation directory string");
+        return -1;
+    }
+    const int fd = open(name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    free(name);
+    if (fd < 0) {
+        fprintf(stderr, "Cannot chdir to %s: %s\n", target_dir, strerror(errno));
+        return -1;
+    }
+    struct stat dir;
+    int result = -1;
+    if (fstat(fd, &dir) != 0)
+        fprintf(stderr, "Cannot stat %s: %s\n", target_dir, strerror(errno));
+    else if (S_ISLNK(dir.st_mode))
+        fprintf(stderr, "Refusing target directory %s: it is a symbolic link\n", target_dir);
+    else if (!S_ISDIR(dir.st_mode))
+        fprintf(stderr, "Cannot chdir to %s: %s\n", target_dir, strerror(ENOTDIR));
+    else if (target_trusted(target_dir, dir)) {
+        result = fchdir(fd);
+        if (result != 0)
+            fprintf(stderr, "Cannot chdir to %s: %s\n", target_dir, strerror(errno));
+    }
+    close(fd);
+    return result;
+}
+
 FILE *open_tar_pipe(int tar_action, const char *tar_command, const char *target_dir)
 {
     const char *command;
@@ -94,10 +151,8 @@ FILE *open_tar_pipe(int tar_action, const char *tar_command, const char *target_
             fprintf(stderr, "Cannot mkdir %s: %s\n", target_dir, strerror(errno));
             return nullptr;
         }
-        if (chdir(target_dir) != 0) {
-            fprintf(stderr, "Cannot chdir to %s: %s\n", target_dir, strerror(errno));
+        if (enter_target(target_dir) != 0)
             return nullptr;
-        }
         command = getuid() == 0 ? EXTRACT_COMMAND_ROOT : EXTRACT_COMMAND;
         break;
     case TAR_LIST:
@@ -218,7 +273,8 @@ int close_installer(FILE *installer, const char *installer_name)
         fclose(installer);
         return -1;
     }
-    if (fflush(installer) != 0 || ferror(installer)) {
+    // On disk before the rename: a crash then leaves the old image or the new one.
+    if (fflush(installer) != 0 || ferror(installer) || fsync(fileno(installer)) != 0) {
         fprintf(stderr, "Cannot write %s: %s\n", installer_name, strerror(errno));
         fclose(installer);
         return -1;
@@ -228,6 +284,29 @@ int close_installer(FILE *installer, const char *installer_name)
         return -1;
     }
     return 0;
+}
+
+// The rename itself lasts only once the directory holding the name is on disk.
+int sync_directory_of(const char *installer_name)
+{
+    const char *slash = strrchr(installer_name, '/');
+    const size_t length = slash == nullptr ? 0 : slash == installer_name ? 1 : slash - installer_name;
+    char *dir = length == 0 ? strdup(".") : strndup(installer_name, length);
+    if (dir == nullptr) {
+        perror("Cannot allocate memory for installer name");
+        return -1;
+    }
+    const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int result = 0;
+    // EINVAL: a file system that has no way to sync a directory.
+    if (fd < 0 || (fsync(fd) != 0 && errno != EINVAL)) {
+        fprintf(stderr, "Cannot write %s: %s\n", installer_name, strerror(errno));
+        result = -1;
+    }
+    if (fd >= 0)
+        close(fd);
+    free(dir);
+    return result;
 }
 
 } // namespace
@@ -404,6 +483,8 @@ int create_installer(FILE *own_stream, const char *installer_name, const char *t
     }
     if (result != 0)
         unlink(temp_name);
+    else
+        result = sync_directory_of(installer_name);
     free(temp_name);
     return result;
 }

@@ -792,7 +792,8 @@ installationFailed() {
 # Run order
 # ---------------------------------------------------------------------------
 
-cd "$(dirname "$0")" || exit 1
+# Physically: by its name, the directory may by now be someone else's.
+cd -P "$(dirname "$0")" || exit 1
 
 # defaults.sh is written for each payload (SERVER_PACKAGE, PKF, BUILD_ARCH,
 # UNIX_PACK_FMT, BUILD_PLATFORM, MAKESELF_DIR); the checker need not read it.
