@@ -279,6 +279,7 @@ if [ "$DO_I386" -eq 1 ]; then
     log "32-bit launcher under qemu-i386: --create, --check and --info of a $I386_PAYLOAD payload"
     i386_start=$SECONDS
     truncate -s "$I386_PAYLOAD" "$W/big.tar"
+    # shellcheck source-path=SCRIPTDIR source=../scripts/lib.sh
     emulator=$(. "$REPO_DIR/scripts/lib.sh" && launcher_emulator "$L32") || die "cannot run $L32"
     $emulator "$L32" --create "$W/big32.run" "$W/big.tar" || die "32-bit --create failed"
     size32=$(stat -c %s "$L32")
