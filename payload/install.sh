@@ -268,6 +268,19 @@ checkPlatform() {
 # Agreement and questions
 # ---------------------------------------------------------------------------
 
+# pageText [FILE]: page FILE, or standard input, with more.  The more of
+# util-linux waits at the end of the text for "q" without a word on the
+# screen, and swallows the answer typed for the question that follows; it
+# is asked to return there when its help names --exit-on-eof.  Any other
+# more is called as it always was.
+pageText() {
+    if more --help </dev/null 2>&1 | grep 'exit-on-eof' >/dev/null; then
+        more --exit-on-eof "$@"
+    else
+        more "$@"
+    fi
+}
+
 # showLic: show the licence agreement in the user's language and encoding.
 # The pager is used only when both standard input and standard output are
 # terminals: given a non-terminal standard input, more reads it as one more
@@ -293,7 +306,7 @@ showLic() {
                     sl_iconv=$(which iconv 2>/dev/null)
                     if [ -n "$sl_iconv" ] && [ -f "$sl_iconv" ] && [ -x "$sl_iconv" ]; then
                         if [ "$sl_page" -eq 0 ]; then
-                            iconv -f UTF-8 -t "$sl_charset" "$sl_file" | more
+                            iconv -f UTF-8 -t "$sl_charset" "$sl_file" | pageText
                         else
                             iconv -f UTF-8 -t "$sl_charset" "$sl_file"
                         fi
@@ -306,7 +319,7 @@ showLic() {
     esac
     if [ -f "$sl_file" ]; then
         if [ "$sl_page" -eq 0 ]; then
-            more "$sl_file"
+            pageText "$sl_file"
         else
             cat "$sl_file"
         fi

@@ -249,8 +249,11 @@ Installation completed.
 @test "agreement is paged with more only when input and output are terminals" {
     command -v tmux > /dev/null || skip "tmux is not installed"
     make_proxy_package 0
-    # A stand-in more that records its use; the real one would wait for keys.
-    stub more "echo \"\$*\" >> '$W/more.log'; cat \"\$@\""
+    # A stand-in more that records its use (the real one would wait for
+    # keys) and whose help names the option to return at the end, as
+    # util-linux's does.
+    stub more "if [ \"\$1\" = --help ]; then echo ' -e, --exit-on-eof     exit on end-of-file'; exit 0; fi
+echo \"\$*\" >> '$W/more.log'; [ \"\$1\" = --exit-on-eof ] && shift; cat \"\$@\""
     cat > run-tty.sh <<SH
 cd '$W'
 SCRIPT_SHELL='$SCRIPT_SHELL' unshare -m bash -c "\$(cat ns-body)" ns '$W'
@@ -275,6 +278,12 @@ SH
     # Input and output both the terminal: the pager shows the file.
     run_tty 's/ > out 2> err/ 2> err/'
     [ "$(cat status)" = 1 ]
+    expect_file more.log '--exit-on-eof EULA
+'
+    # A more whose help does not name the option is called as it always was.
+    rm more.log
+    sed -i 's/--exit-on-eof     exit/-e exit/' stub/more
+    run_tty 's/ > out 2> err/ 2> err/'
     expect_file more.log 'EULA
 '
     # Output a terminal, input not: no pager.
