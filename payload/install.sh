@@ -359,11 +359,15 @@ shownoyes() {
 
 # get_certificate: ask for the server certificate's path and hand it over to
 # the product package in CERT_FILE (empty when the certificate comes later).
+# Answers piped in (such as those of "yes") may never name a file: after
+# five unusable answers in a row the question is left as if Enter had been
+# pressed, like the launcher's own questions.
 get_certificate() {
     if ! makeHandoverFile "$CERT_FILE"; then
         say "\"$CERT_FILE\" is not a regular file."
         return 1
     fi
+    gc_tries=0
     while :; do
         printf 'Please enter path to your server certificate.\n'
         printf 'If you plan to place certificate later, press Enter.\n'
@@ -383,6 +387,11 @@ get_certificate() {
         # At the end of input the question cannot be answered any more;
         # leave the certificate for later.
         if [ "$gc_eof" -eq 0 ]; then
+            return 0
+        fi
+        gc_tries=$((gc_tries + 1))
+        if [ "$gc_tries" -ge 5 ]; then
+            say "No usable certificate path in 5 answers; the certificate can be set later."
             return 0
         fi
     done

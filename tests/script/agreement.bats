@@ -183,6 +183,28 @@ Installation completed.
     done
 }
 
+@test "certificate: five unusable answers in a row end the question as an empty one" {
+    make_proxy_package 0
+    printf 'CERT\n' > cert.pem
+    # The fifth answer is still heard.
+    INPUT="yes\ny\ny\n/etc\ny\n$W/cert.pem\n" run_install
+    expect_status 0
+    expect_file seen.vlsrv-certificate-path "$W/cert.pem
+"
+    rm seen.*
+    INPUT="yes\ny\ny\n/etc\ny\ny\n$W/cert.pem\n" run_install
+    expect_out "$EULA_TEXT
+${ACCEPT_PROMPT}yes
+${CERT_PROMPT}${CERT_PROMPT}${CERT_PROMPT}${CERT_PROMPT}${CERT_PROMPT}No usable certificate path in 5 answers; the certificate can be set later.
+Package installation started, please wait...
+vorlan-cresta-proxy ran with: now
+
+Installation completed.
+"
+    expect_status 0
+    expect_file seen.vlsrv-certificate-path ''
+}
+
 @test "certificate: a path with blanks and backslashes is kept as typed" {
     make_proxy_package 0
     printf 'CERT\n' > 'my cert\x.pem'
