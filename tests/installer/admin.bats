@@ -61,3 +61,15 @@ teardown() {
     [ "$(tail -n 2 out)" = "$(printf '\nInstallation completed.')" ]
     [ "$(cat recorded)" = certificate= ]
 }
+
+@test "a quiet reinstall keeps the recorded certificate path" {
+    in_namespace "$CERT_SETUP
+        printf 'yes\n/etc/opt/ssl/server.pem\n' | $EMULATOR ./$INSTALLER_NAME >out1 2>&1
+        printf '\n' | $EMULATOR ./$INSTALLER_NAME -- --quiet >out 2>&1
+        echo \$? >status
+        grep '^certificate=' /etc/opt/vorlansoft/cresta-proxy/vlproxy.conf >recorded
+        /etc/opt/vorlansoft/software/vorlan-cresta-proxy.remove now >/dev/null"
+    [ "$(cat status)" = 0 ]
+    grep -qx 'vorlan-cresta-proxy: certificate path kept: /etc/opt/ssl/server.pem' out
+    [ "$(cat recorded)" = certificate=/etc/opt/ssl/server.pem ]
+}
