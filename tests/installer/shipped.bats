@@ -93,11 +93,10 @@ RECORD='
         }
         wait_for '--More--'
         cp screen paged
-        # Space pages on; at the end this more waits at (END) for q.
+        # Only space, which pages on: the pager returns by itself at the end.
         for _ in \$(seq 60); do
             grep -q 'Accept? (yes/NO)' screen && break
-            if tail -n 1 screen | grep -q '(END)'; then key=q; else key=' '; fi
-            tmux -L $session send-keys \"\$key\"
+            tmux -L $session send-keys ' '
             sleep 0.2
             screen
         done
