@@ -279,13 +279,15 @@ if [ "$DO_I386" -eq 1 ]; then
     log "32-bit launcher under qemu-i386: --create, --check and --info of a $I386_PAYLOAD payload"
     i386_start=$SECONDS
     truncate -s "$I386_PAYLOAD" "$W/big.tar"
-    qemu-i386 "$L32" --create "$W/big32.run" "$W/big.tar" || die "32-bit --create failed"
+    # shellcheck source-path=SCRIPTDIR source=../scripts/lib.sh
+    emulator=$(. "$REPO_DIR/scripts/lib.sh" && launcher_emulator "$L32") || die "cannot run $L32"
+    $emulator "$L32" --create "$W/big32.run" "$W/big.tar" || die "32-bit --create failed"
     size32=$(stat -c %s "$L32")
     [ "$(stat -c %s "$W/big32.run")" -eq $((size32 + 24 + I386_PAYLOAD_BYTES)) ] ||
         die "32-bit image has the wrong size"
-    check_out=$(cd "$W" && qemu-i386 ./big32.run --check) || die "32-bit --check exited non-zero"
+    check_out=$(cd "$W" && $emulator ./big32.run --check) || die "32-bit --check exited non-zero"
     [[ $check_out == *"Succeed."* ]] || die "32-bit --check did not print Succeed.: $check_out"
-    info_out=$(cd "$W" && qemu-i386 ./big32.run --info) || die "32-bit --info failed"
+    info_out=$(cd "$W" && $emulator ./big32.run --info) || die "32-bit --info failed"
     want_kb=$(((I386_PAYLOAD_BYTES + 1023) / 1024))
     [[ $info_out == *"TAR size: $want_kb KB"* ]] || die "32-bit --info shows: $info_out"
     rm -f "$W/big32.run" "$W/big.tar"

@@ -3,9 +3,9 @@
 #include "blocks.h"
 #include "owned.h"
 #include "report.h"
+#include "target.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,27 +38,13 @@ int report_tar_status(int status)
     return report("Close tar pipe error: tar exited with status %d\n", WEXITSTATUS(status));
 }
 
-// Makes and enters the target directory; the extraction command fitting the user.
-const char *enter_target(const char *target_dir)
-{
-    if (mkdir(target_dir, 0755) != 0 && errno != EEXIST) {
-        report_file_error("Cannot mkdir", target_dir, errno);
-        return nullptr;
-    }
-    if (chdir(target_dir) != 0) {
-        report_file_error("Cannot chdir to", target_dir, errno);
-        return nullptr;
-    }
-    return getuid() == 0 ? EXTRACT_COMMAND_ROOT : EXTRACT_COMMAND;
-}
-
 tar_pipe open_tar_pipe(tar_action action, const char *tar_command, const char *target_dir)
 {
     const char *command = tar_command;
     if (action == tar_action::extract) {
-        command = enter_target(target_dir);
-        if (command == nullptr)
+        if (enter_target(target_dir) != 0)
             return nullptr;
+        command = getuid() == 0 ? EXTRACT_COMMAND_ROOT : EXTRACT_COMMAND;
         // Announced before tar starts, so that its messages follow the line.
         printf("Uncompressing in %s...\n", target_dir);
     } else if (action == tar_action::list) {

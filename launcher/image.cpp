@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -96,9 +97,25 @@ int close_installer(file_stream installer, const char *installer_name)
 {
     if (fchmod(fileno(installer.get()), 0755) != 0)
         return report_file_error("Cannot chmod 0755", installer_name, errno);
-    if (fflush(installer.get()) != 0 || ferror(installer.get()))
+    // On disk before the rename: a crash then leaves the old image or the new one.
+    if (fflush(installer.get()) != 0 || ferror(installer.get()) || fsync(fileno(installer.get())) != 0)
         return report_file_error("Cannot write", installer_name, errno);
     if (fclose(installer.release()) != 0)
+        return report_file_error("Cannot write", installer_name, errno);
+    return 0;
+}
+
+// The rename itself lasts only once the directory holding the name is on disk.
+int sync_directory_of(const char *installer_name)
+{
+    const char *slash = strrchr(installer_name, '/');
+    const size_t length = slash == nullptr ? 0 : slash == installer_name ? 1 : slash - installer_name;
+    const heap_string dir(length == 0 ? strdup(".") : strndup(installer_name, length));
+    if (dir == nullptr)
+        return report_errno("Cannot allocate memory for installer name");
+    const file_descriptor dir_fd(open(dir.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // EINVAL: a file system that has no way to sync a directory.
+    if (!dir_fd || (fsync(dir_fd.get()) != 0 && errno != EINVAL))
         return report_file_error("Cannot write", installer_name, errno);
     return 0;
 }
@@ -135,5 +152,5 @@ int create_installer(FILE *own_stream, const char *installer_name, const char *t
         return FAILURE;
     if (temporary.commit(installer_name) != 0)
         return report_file_error("Cannot replace", installer_name, errno);
-    return 0;
+    return sync_directory_of(installer_name);
 }

@@ -268,6 +268,19 @@ checkPlatform() {
 # Agreement and questions
 # ---------------------------------------------------------------------------
 
+# pageText [FILE]: page FILE, or standard input, with more.  The more of
+# util-linux waits at the end of the text for "q" without a word on the
+# screen, and swallows the answer typed for the question that follows; it
+# is asked to return there when its help names --exit-on-eof.  Any other
+# more is called as it always was.
+pageText() {
+    if more --help </dev/null 2>&1 | grep 'exit-on-eof' >/dev/null; then
+        more --exit-on-eof "$@"
+    else
+        more "$@"
+    fi
+}
+
 # showLic: show the licence agreement in the user's language and encoding.
 # The pager is used only when both standard input and standard output are
 # terminals: given a non-terminal standard input, more reads it as one more
@@ -293,7 +306,7 @@ showLic() {
                     sl_iconv=$(which iconv 2>/dev/null)
                     if [ -n "$sl_iconv" ] && [ -f "$sl_iconv" ] && [ -x "$sl_iconv" ]; then
                         if [ "$sl_page" -eq 0 ]; then
-                            iconv -f UTF-8 -t "$sl_charset" "$sl_file" | more
+                            iconv -f UTF-8 -t "$sl_charset" "$sl_file" | pageText
                         else
                             iconv -f UTF-8 -t "$sl_charset" "$sl_file"
                         fi
@@ -306,7 +319,7 @@ showLic() {
     esac
     if [ -f "$sl_file" ]; then
         if [ "$sl_page" -eq 0 ]; then
-            more "$sl_file"
+            pageText "$sl_file"
         else
             cat "$sl_file"
         fi
@@ -346,11 +359,15 @@ shownoyes() {
 
 # get_certificate: ask for the server certificate's path and hand it over to
 # the product package in CERT_FILE (empty when the certificate comes later).
+# Answers piped in (such as those of "yes") may never name a file: after
+# five unusable answers in a row the question is left as if Enter had been
+# pressed, like the launcher's own questions.
 get_certificate() {
     if ! makeHandoverFile "$CERT_FILE"; then
         say "\"$CERT_FILE\" is not a regular file."
         return 1
     fi
+    gc_tries=0
     while :; do
         printf 'Please enter path to your server certificate.\n'
         printf 'If you plan to place certificate later, press Enter.\n'
@@ -370,6 +387,11 @@ get_certificate() {
         # At the end of input the question cannot be answered any more;
         # leave the certificate for later.
         if [ "$gc_eof" -eq 0 ]; then
+            return 0
+        fi
+        gc_tries=$((gc_tries + 1))
+        if [ "$gc_tries" -ge 5 ]; then
+            say "No usable certificate path in 5 answers; the certificate can be set later."
             return 0
         fi
     done
@@ -792,7 +814,8 @@ installationFailed() {
 # Run order
 # ---------------------------------------------------------------------------
 
-cd "$(dirname "$0")" || exit 1
+# Physically: by its name, the directory may by now be someone else's.
+cd -P "$(dirname "$0")" || exit 1
 
 # defaults.sh is written for each payload (SERVER_PACKAGE, PKF, BUILD_ARCH,
 # UNIX_PACK_FMT, BUILD_PLATFORM, MAKESELF_DIR); the checker need not read it.

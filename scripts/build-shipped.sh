@@ -1,38 +1,29 @@
 #!/bin/sh
+# shellcheck source-path=SCRIPTDIR
 # build-shipped.sh LAUNCHER OUTDIR
 #
 # Builds the shipped installer
 #   OUTDIR/vorlan-cresta-proxy-1100-201805310-linux-x86_64.tar.gz
-# with the bare launcher LAUNCHER. Its payload holds install.sh,
-# defaults.sh, EULA and EULA-RU from payload/ (or from $PAYLOAD_DIR when
-# that is set) and the product package built by make-product.sh. The image
-# carries the product package's name, so that the directory it extracts
-# into by default, "<name>.dir", is the one that defaults.sh names in
-# MAKESELF_DIR.
+# with the bare launcher LAUNCHER and vorlan-mkinstaller. Its payload holds
+# install.sh, defaults.sh, EULA and EULA-RU from payload/ (or from
+# $PAYLOAD_DIR when that is set) and the product package built by
+# make-product.sh, all mode 0644 and dated with the release date, so that
+# the installer depends on the sources only. The image carries the product
+# package's name, so that the directory it extracts into by default,
+# "<name>.dir", is the one that defaults.sh names in MAKESELF_DIR.
 
 export LC_ALL=C
 umask 022
 
-NAME=vorlan-cresta-proxy-1100-201805310-linux-x86_64.tar.gz
+PROG=build-shipped.sh
+SCRIPTS=$(cd "$(dirname "$0")" && pwd) || exit 1
+# shellcheck source=lib.sh
+. "$SCRIPTS/lib.sh"
+
 PAYLOAD_FILES="install.sh defaults.sh EULA EULA-RU"
 
-SCRIPTS=
 LAUNCHER=
 OUTDIR=
-WORK=
-
-# ---------------------------------------------------------------- helpers
-
-die() {
-    echo "build-shipped.sh: $*" >&2
-    exit 1
-}
-
-cleanup() {
-    if [ -n "$WORK" ]; then
-        rm -rf "$WORK"
-    fi
-}
 
 # ------------------------------------------------------------------ steps
 
@@ -43,38 +34,31 @@ check_args() {
     fi
     LAUNCHER=$1
     OUTDIR=$2
-    SCRIPTS=$(cd "$(dirname "$0")" && pwd) || die "cannot find the scripts directory"
     PAYLOAD_DIR=${PAYLOAD_DIR:-$(dirname "$SCRIPTS")/payload}
     for file in $PAYLOAD_FILES; do
         [ -f "$PAYLOAD_DIR/$file" ] || die "missing $PAYLOAD_DIR/$file"
     done
 }
 
-make_work_dir() {
-    mkdir -p "$OUTDIR" || die "cannot create $OUTDIR"
-    WORK=$(mktemp -d "${TMPDIR:-/tmp}/build-shipped.XXXXXX") ||
-        die "cannot create a temporary directory"
-    trap cleanup EXIT
-    trap 'exit 1' HUP INT TERM
-    mkdir "$WORK/payload" || die "cannot create $WORK/payload"
-}
-
 stage_payload() {
+    mkdir "$WORK/payload" || die "cannot create $WORK/payload"
     for file in $PAYLOAD_FILES; do
         cp "$PAYLOAD_DIR/$file" "$WORK/payload/$file" || die "cannot copy $file"
     done
     "$SCRIPTS/make-product.sh" "$WORK/payload" || die "cannot build the product package"
-    [ -f "$WORK/payload/$NAME" ] || die "the product package $NAME is missing"
+    [ -f "$WORK/payload/$PRODUCT_FILE" ] || die "the product package $PRODUCT_FILE is missing"
+    chmod 0644 "$WORK/payload"/* || die "cannot set the modes of the payload"
 }
 
 make_installer() {
-    "$SCRIPTS/make-installer.sh" "$LAUNCHER" "$WORK/payload" "$OUTDIR/$NAME" ||
-        die "cannot write $OUTDIR/$NAME"
+    mkdir -p "$OUTDIR" || die "cannot create $OUTDIR"
+    "$SCRIPTS/vorlan-mkinstaller" --launcher "$LAUNCHER" --mtime "$RELEASE_DATE" \
+        "$WORK/payload" "$OUTDIR/$PRODUCT_FILE" || die "cannot write $OUTDIR/$PRODUCT_FILE"
 }
 
 # -------------------------------------------------------------- run order
 
 check_args "$@"
-make_work_dir
+make_work_dir build-shipped
 stage_payload
 make_installer

@@ -1,4 +1,5 @@
 #!/bin/sh
+# shellcheck source-path=SCRIPTDIR
 # make-product.sh OUTDIR
 #
 # Builds the product package
@@ -16,33 +17,23 @@
 export LC_ALL=C
 umask 022
 
-PACKAGE=vorlan-cresta-proxy
-PKG_FILE=vorlan-cresta-proxy-1100-201805310-linux-x86_64.tar.gz
-# 2018-05-31 00:00:00 UTC, the release date.
-MTIME=@1527724800
+PROG=make-product.sh
+ROOT=$(cd "$(dirname "$0")/.." && pwd) || exit 1
+# shellcheck source=lib.sh
+. "$ROOT/scripts/lib.sh"
+
+PACKAGE=$PRODUCT_PACKAGE
+PKG_FILE=$PRODUCT_FILE
 # Programs of the installed tree, relative to its root.
 TREE_PROGRAMS="opt/vorlansoft/cresta-proxy/bin/vlproxy etc/opt/vorlansoft/cresta-proxy/init.d/vlproxy"
 # Directories the service writes into; they have no files in the sources.
 TREE_EMPTY_DIRS="var/opt/vorlansoft/cresta-proxy/run var/opt/vorlansoft/cresta-proxy/log"
 DOC_DIR=opt/vorlansoft/cresta-proxy/doc
 
-ROOT=
 SRC=
 OUTDIR=
-WORK=
 
 # ---------------------------------------------------------------- helpers
-
-die() {
-    echo "make-product.sh: $*" >&2
-    exit 1
-}
-
-cleanup() {
-    if [ -n "$WORK" ]; then
-        rm -rf "$WORK"
-    fi
-}
 
 # normalise_modes DIR: directories 0755, files 0644.
 normalise_modes() {
@@ -58,7 +49,7 @@ tar_dir() {
         cd "$1" || exit 1
         set -- *
         [ -e "$1" ] || exit 1
-        tar --format=ustar --sort=name --mtime="$MTIME" \
+        tar --format=ustar --sort=name --mtime="$RELEASE_DATE" \
             --owner=0 --group=0 --numeric-owner -cf "$out" -- "$@"
     )
 }
@@ -74,7 +65,6 @@ check_args() {
 }
 
 find_sources() {
-    ROOT=$(cd "$(dirname "$0")/.." && pwd) || die "cannot find the source tree"
     SRC=$ROOT/product/$PACKAGE
     for file in "$SRC/$PACKAGE.install" "$SRC/$PACKAGE.remove" \
         "$SRC/$PACKAGE.notices" "$ROOT/payload/EULA"; do
@@ -83,12 +73,9 @@ find_sources() {
     [ -d "$SRC/tree" ] || die "missing $SRC/tree"
 }
 
-make_work_dir() {
+make_dirs() {
     mkdir -p "$OUTDIR" || die "cannot create $OUTDIR"
-    WORK=$(mktemp -d "${TMPDIR:-/tmp}/make-product.XXXXXX") ||
-        die "cannot create a temporary directory"
-    trap cleanup EXIT
-    trap 'exit 1' HUP INT TERM
+    make_work_dir make-product
     mkdir "$WORK/tree" "$WORK/pkg" || die "cannot create directories in $WORK"
 }
 
@@ -126,7 +113,7 @@ write_package() {
 
 check_args "$@"
 find_sources
-make_work_dir
+make_dirs
 stage_tree
 stage_package
 write_package

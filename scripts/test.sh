@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds everything and runs every test: unit tests, end-to-end tests of both
-# launchers, the embedded script and the product package.
+# launchers, the builder and its package, the embedded script and the
+# product package. Arguments go to ctest ("-L quick" for the quick tier).
 set -eu
 
 top=$(cd "$(dirname "$0")/.." && pwd)

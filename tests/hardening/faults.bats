@@ -85,7 +85,7 @@ in_namespace() {
     make_image bigimg big.tar
     mkdir t
     run in_namespace '
-        mount -t tmpfs -o size=64k tmpfs t || exit 99
+        mount -t tmpfs -o size=64k,mode=0755 tmpfs t || exit 99
         '"${EMULATOR:+$EMULATOR }"'./bigimg --noexec --target t >out 2>err
         echo $? >status
         ls -A t >listing'

@@ -5,9 +5,10 @@
 # the test's directory is bound at /mnt/work. Before and after each run the
 # owner, group, mode, size and time of everything under /mnt and /tmp is
 # recorded; nothing outside /mnt/target may change, and the entries that were
-# in the target before (the directory itself, a file of nobody's with mode
-# 0640, a setuid-root file) keep owner and mode. GNU tar refuses or rewrites
-# some members itself; each test states its exact messages and status.
+# in the target before (the directory itself, root's with group nogroup, a
+# file of nobody's with mode 0640, a setuid-root file) keep owner and mode.
+# GNU tar refuses or rewrites some members itself; each test states its exact
+# messages and status.
 
 load helpers
 
@@ -32,7 +33,7 @@ extract_hostile() {
         mount --bind "$work" /mnt/work
         mount -t tmpfs tmpfs /tmp
         printf secret >/mnt/outside/secret && chmod 0600 /mnt/outside/secret
-        chown nobody:nogroup /mnt/target && chmod 0750 /mnt/target
+        chgrp nogroup /mnt/target && chmod 0750 /mnt/target
         printf mine >/mnt/target/mine && chown nobody:nogroup /mnt/target/mine && chmod 0640 /mnt/target/mine
         printf suid >/mnt/target/suid && chmod 4755 /mnt/target/suid
         snapshot() { find /mnt /tmp -path /mnt/work -prune -o -printf "%p %u %g %m %s %T@\n" | LC_ALL=C sort; }
@@ -51,7 +52,7 @@ outside_unchanged() {
     diff <(grep -v '^/mnt/target' before) <(grep -v '^/mnt/target' after)
     diff <(grep -E '^/mnt/target(/mine|/suid)? ' before | cut -d' ' -f1-4) \
          <(grep -E '^/mnt/target(/mine|/suid)? ' after | cut -d' ' -f1-4)
-    grep -q '^/mnt/target nobody nogroup 750 ' after
+    grep -q '^/mnt/target root nogroup 750 ' after
     grep -q '^/mnt/target/mine nobody nogroup 640 4 ' after
     grep -q '^/mnt/target/suid root root 4755 4 ' after
 }
@@ -141,7 +142,7 @@ Close tar pipe error: tar exited with status 2" ]
     outside_unchanged
 }
 
-@test "member . with mode 4777 and owner 1234:5678: the reused target keeps nobody, 0750" {
+@test "member . with mode 4777 and owner 1234:5678: the reused target keeps root:nogroup, 0750" {
     payload_dot
     extract_hostile hostile.tar
     [ "$(cat status)" = 0 ]

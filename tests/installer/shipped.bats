@@ -59,6 +59,24 @@ RECORD='
     [ ! -s left ]
 }
 
+@test "from /tmp, where nobody made a 0777 target holding a planted *.install: refused, nothing runs" {
+    in_namespace "cp ./$INSTALLER_NAME /tmp/
+        setpriv --reuid=nobody --regid=nogroup --clear-groups sh -c '
+            mkdir -m 0777 /tmp/$TARGET_DIR &&
+            printf \"#!/bin/sh\\n: >/tmp/pwned\\n\" >/tmp/$TARGET_DIR/zz-planted.install &&
+            chmod 0755 /tmp/$TARGET_DIR/zz-planted.install'
+        (cd /tmp && printf 'yes\n\n' | $EMULATOR ./$INSTALLER_NAME) >out 2>err
+        echo \$? >status
+        find /tmp /opt /etc/opt /var/opt -mindepth 1 -path $WORK -prune -o -printf '%p %u %m\n' |
+            LC_ALL=C sort >left"
+    [ "$(cat status)" = 255 ]
+    [ "$(cat out)" = 'Verifying archive integrity... Succeed.' ]
+    [ "$(cat err)" = "Refusing target directory $TARGET_DIR: it is owned by uid 65534" ]
+    [ "$(cat left)" = "/tmp/$INSTALLER_NAME root 755
+/tmp/$TARGET_DIR nobody 777
+/tmp/$TARGET_DIR/zz-planted.install nobody 755" ]
+}
+
 @test "a terminal: the real pager shows the agreement, keys answer the questions" {
     command -v tmux >/dev/null || skip "tmux is not installed"
     local session=vorlan-$$-$LAUNCHER_ARCH
@@ -75,11 +93,10 @@ RECORD='
         }
         wait_for '--More--'
         cp screen paged
-        # Space pages on; at the end this more waits at (END) for q.
+        # Only space, which pages on: the pager returns by itself at the end.
         for _ in \$(seq 60); do
             grep -q 'Accept? (yes/NO)' screen && break
-            if tail -n 1 screen | grep -q '(END)'; then key=q; else key=' '; fi
-            tmux -L $session send-keys \"\$key\"
+            tmux -L $session send-keys ' '
             sleep 0.2
             screen
         done

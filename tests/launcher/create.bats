@@ -221,3 +221,41 @@ only_files() {
     [ "$(ls -A out.run)" = keep ]
     only_files bare p p.tar out.run
 }
+
+# create_traced [INJECT]: builds sub/out.run under strace, whose log of the
+# syncs and the rename (descriptors by path, random suffixes as XXXXXX) goes
+# to $CAPTURE/trace; INJECT, strace's fault syntax, fails one call.
+create_traced() {
+    mkdir -p sub
+    echo old >sub/out.run
+    strace -f -qq -y -o "$CAPTURE/strace" -e trace=fsync,rename,renameat,renameat2 -e signal=none \
+        ${1:+-e "inject=$1"} $EMULATOR ./bare --create sub/out.run p.tar >"$CAPTURE/out" 2>"$CAPTURE/err" \
+        || status=$?
+    sed -E 's/^[0-9]+ +//; s/\([0-9]+</(</; s/\.[A-Za-z0-9]{6}([>"])/.XXXXXX\1/g; s/\) += /) = /' \
+        "$CAPTURE/strace" >"$CAPTURE/trace"
+}
+
+@test "the image reaches the disk before the rename, the rename after it" {
+    local status=0 dir
+    dir=$(pwd -P)/sub
+    create_traced
+    [ "$status" -eq 0 ] && [ ! -s "$CAPTURE/err" ]
+    [ "$(cat "$CAPTURE/trace")" = "fsync(<$dir/out.run.XXXXXX>) = 0
+rename(\"sub/out.run.XXXXXX\", \"sub/out.run\") = 0
+fsync(<$dir>) = 0" ]
+    cmp p.tar <(tail -c +$((E + 25)) sub/out.run)
+}
+
+@test "a failed sync is a write failure: before the rename the old installer stays, after it the new one" {
+    local status=0
+    create_traced fsync:error=EIO:when=1
+    [ "$status" -eq 255 ] && [ ! -s "$CAPTURE/out" ]
+    [ "$(cat "$CAPTURE/err")" = "Cannot write sub/out.run: Input/output error" ]
+    [ "$(ls -A sub)" = out.run ] && [ "$(cat sub/out.run)" = old ]
+    status=0
+    create_traced fsync:error=EIO:when=2
+    [ "$status" -eq 255 ] && [ ! -s "$CAPTURE/out" ]
+    [ "$(cat "$CAPTURE/err")" = "Cannot write sub/out.run: Input/output error" ]
+    [ "$(ls -A sub)" = out.run ]
+    cmp p.tar <(tail -c +$((E + 25)) sub/out.run)
+}

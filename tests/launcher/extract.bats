@@ -94,7 +94,7 @@ slow_path() {
     [ "$(id -u)" -eq 0 ] || skip "needs root"
     fake_tool tar
     fake_tool chown
-    # The target exists, owned by nobody, with files of its own.
+    # The target exists, root's with group nogroup, holding nobody's files.
     mkdir -m 750 t t/sub
     echo old >t/old.txt
     echo old >t/sub/old.txt
@@ -102,6 +102,7 @@ slow_path() {
     chmod 640 t/old.txt t/sub/old.txt
     chmod 700 t/sub
     chown -R nobody:nogroup t
+    chown root t
     chmod 4755 t/suid
     # The payload's entries belong to 1234:1234 and include . and sub.
     mkdir -p q/sub q/newdir

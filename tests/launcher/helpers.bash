@@ -10,14 +10,10 @@ LAUNCHER=${LAUNCHER:-$BUILD_DIR/launcher/vorlan-launcher-$LAUNCHER_ARCH}
 # and its MD5 digest, 16 bytes.
 HEADER_SIZE=$((8 + 16))
 
-# This kernel may refuse i386 executables ("Exec format error", status 126):
-# then every run of a launcher or an image built from it goes through qemu-i386.
-if "$LAUNCHER" --version >/dev/null 2>&1; then
-    EMULATOR=
-else
-    # By absolute path, so that tests may run it with any PATH.
-    EMULATOR=$(command -v qemu-i386)
-fi
+# This kernel may refuse i386 executables: then every run of a launcher or an
+# image built from it goes through qemu-i386, named by its absolute path so
+# that tests may run it with any PATH. The scripts' own rule decides.
+EMULATOR=$(. "$SOURCE_DIR/scripts/lib.sh" && launcher_emulator "$LAUNCHER")
 
 # launch PROGRAM [ARGS...]: runs a launcher or image the way a shell runs a
 # path, with argv[0] as given.

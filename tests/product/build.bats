@@ -1,6 +1,6 @@
 #!/usr/bin/env bats
-# The deterministic assembly scripts: make-product.sh, make-installer.sh and
-# build-shipped.sh.
+# The deterministic assembly scripts: make-product.sh and build-shipped.sh
+# (vorlan-mkinstaller has its own tests in tests/builder/).
 
 load helpers
 
@@ -25,22 +25,6 @@ payload_of() {
     digest=$(od -An -tx1 -j $((skip + 8)) -N 16 "$1" | tr -d ' \n')
     [ "$size" = "$(stat -c %s "$3")" ]
     [ "$digest" = "$(md5sum < "$3" | cut -d ' ' -f 1)" ]
-}
-
-# fixture_payload DIR: a payload directory with awkward source modes.
-fixture_payload() {
-    mkdir -p "$1/tools"
-    printf '#!/bin/sh\necho placeholder\n' > "$1/install.sh"
-    printf 'PKF="C"\n' > "$1/defaults.sh"
-    printf 'agreement\r\n' > "$1/EULA"
-    printf 'agreement\r\n' > "$1/EULA-RU"
-    printf 'package\n' > "$1/product.tar.gz"
-    printf '#!/bin/sh\n' > "$1/tools/helper"
-    printf 'data\n' > "$1/tools/data"
-    chmod 0755 "$1/install.sh" "$1/defaults.sh"
-    chmod 0700 "$1/tools" "$1/tools/helper"
-    chmod 0600 "$1/EULA" "$1/tools/data"
-    chmod 0664 "$1/product.tar.gz"
 }
 
 @test "make-product.sh without an output directory prints its usage and exits with 2" {
@@ -124,88 +108,6 @@ $d var/opt/vorlansoft/cresta-proxy/run/" ]
     "$K/copy/scripts/make-product.sh" "$K/b" > /dev/null
     build_product "$K/a"
     cmp "$K/a/$PKG_FILE" "$K/b/$PKG_FILE"
-}
-
-@test "make-installer.sh without three arguments prints its usage and exits with 2" {
-    run "$SOURCE_DIR/scripts/make-installer.sh" a b
-    [ "$status" -eq 2 ]
-    [ "$output" = "usage: make-installer.sh LAUNCHER SRC_DIR OUTPUT" ]
-}
-
-@test "make-installer.sh refuses a missing launcher and a missing source directory" {
-    fixture_payload "$K/src"
-    run "$SOURCE_DIR/scripts/make-installer.sh" "$K/none" "$K/src" "$K/out"
-    [ "$status" -eq 1 ]
-    [ "$output" = "make-installer.sh: cannot find the launcher $K/none" ]
-    printf '#!/bin/sh\n' > "$K/launcher"
-    chmod 0755 "$K/launcher"
-    run "$SOURCE_DIR/scripts/make-installer.sh" "$K/launcher" "$K/nodir" "$K/out"
-    [ "$status" -eq 1 ]
-    [ "$output" = "make-installer.sh: cannot find the directory $K/nodir" ]
-    [ ! -e "$K/out" ]
-}
-
-@test "make-installer.sh reports a failing launcher and removes its temporary tar" {
-    fixture_payload "$K/src"
-    # shellcheck disable=SC2016 # the stand-in's own parameters
-    printf '#!/bin/sh\necho "launcher: $*" >&2\nexit 3\n' > "$K/launcher"
-    chmod 0755 "$K/launcher"
-    run "$SOURCE_DIR/scripts/make-installer.sh" "$K/launcher" "$K/src" "$K/out"
-    [ "$status" -eq 1 ]
-    [[ "${lines[0]}" == "launcher: --create $K/out $TMPDIR/make-installer."*"/payload.tar" ]]
-    [ "${lines[1]}" = "make-installer.sh: the launcher failed with status 3 writing $K/out" ]
-    [ -z "$(ls -A "$TMPDIR")" ]
-}
-
-@test "make-installer.sh hands the launcher a deterministic tar with fixed modes" {
-    fixture_payload "$K/src"
-    # A stand-in launcher that keeps the tar it is given as the "image".
-    # shellcheck disable=SC2016 # the stand-in's own parameters
-    printf '#!/bin/sh\n[ "$1" = --create ] || exit 9\ncp "$3" "$2"\n' > "$K/launcher"
-    chmod 0755 "$K/launcher"
-    "$SOURCE_DIR/scripts/make-installer.sh" "$K/launcher" "$K/src" "$K/one.tar"
-    touch -d '2011-11-11 11:11:11' "$K/src/EULA" "$K/src/tools"
-    "$SOURCE_DIR/scripts/make-installer.sh" "$K/launcher" "$K/src" "$K/two.tar"
-    cmp "$K/one.tar" "$K/two.tar"
-    [ -z "$(ls -A "$TMPDIR")" ]
-    run listing "$K/one.tar"
-    [ "$output" = "-rw-r--r-- 0/0 $MTIME_UTC EULA
--rw-r--r-- 0/0 $MTIME_UTC EULA-RU
--rw-r--r-- 0/0 $MTIME_UTC defaults.sh
--rw-r--r-- 0/0 $MTIME_UTC install.sh
--rw-r--r-- 0/0 $MTIME_UTC product.tar.gz
-drwxr-xr-x 0/0 $MTIME_UTC tools/
--rw-r--r-- 0/0 $MTIME_UTC tools/data
--rwxr-xr-x 0/0 $MTIME_UTC tools/helper" ]
-    # The source directory itself is left as it was.
-    [ "$(stat -c %a "$K/src/install.sh" "$K/src/tools")" = $'755\n700' ]
-}
-
-@test "make-installer.sh with the 64-bit launcher writes the same image twice" {
-    require_launcher "$LAUNCHER_X86_64"
-    fixture_payload "$K/src"
-    "$SOURCE_DIR/scripts/make-installer.sh" "$LAUNCHER_X86_64" "$K/src" "$K/one.run"
-    "$SOURCE_DIR/scripts/make-installer.sh" "$LAUNCHER_X86_64" "$K/src" "$K/two.run"
-    cmp "$K/one.run" "$K/two.run"
-    [ "$(stat -c %a "$K/one.run")" = 755 ]
-    cmp -n "$(stat -c %s "$LAUNCHER_X86_64")" "$K/one.run" "$LAUNCHER_X86_64"
-    payload_of "$K/one.run" "$LAUNCHER_X86_64" "$K/payload.tar"
-    run listing "$K/payload.tar"
-    [ "${lines[3]}" = "-rw-r--r-- 0/0 $MTIME_UTC install.sh" ]
-    [ "${#lines[@]}" -eq 8 ]
-    [ -z "$(ls -A "$TMPDIR")" ]
-}
-
-@test "make-installer.sh runs the 32-bit launcher, through qemu-i386 where the kernel cannot" {
-    require_launcher "$LAUNCHER_I386"
-    require_launcher "$LAUNCHER_X86_64"
-    fixture_payload "$K/src"
-    "$SOURCE_DIR/scripts/make-installer.sh" "$LAUNCHER_I386" "$K/src" "$K/i386.run"
-    "$SOURCE_DIR/scripts/make-installer.sh" "$LAUNCHER_X86_64" "$K/src" "$K/x86_64.run"
-    cmp -n "$(stat -c %s "$LAUNCHER_I386")" "$K/i386.run" "$LAUNCHER_I386"
-    payload_of "$K/i386.run" "$LAUNCHER_I386" "$K/i386.tar"
-    payload_of "$K/x86_64.run" "$LAUNCHER_X86_64" "$K/x86_64.tar"
-    cmp "$K/i386.tar" "$K/x86_64.tar"
 }
 
 @test "build-shipped.sh names the installer after the product package and builds it twice alike" {

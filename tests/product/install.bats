@@ -59,7 +59,7 @@ d /var/opt/vorlansoft/cresta-proxy
 d /var/opt/vorlansoft/cresta-proxy/log
 d /var/opt/vorlansoft/cresta-proxy/run
 f /etc/opt/vorlansoft/cresta-proxy/init.d/vlproxy
-f /etc/opt/vorlansoft/cresta-proxy/vlproxy.conf
+c $(md5sum < "$TREE_SRC/etc/opt/vorlansoft/cresta-proxy/vlproxy.conf" | cut -d ' ' -f 1) /etc/opt/vorlansoft/cresta-proxy/vlproxy.conf
 f /opt/vorlansoft/cresta-proxy/bin/vlproxy
 f /opt/vorlansoft/cresta-proxy/doc/LICENSE
 f /opt/vorlansoft/cresta-proxy/doc/NOTICES"

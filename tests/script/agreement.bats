@@ -183,6 +183,28 @@ Installation completed.
     done
 }
 
+@test "certificate: five unusable answers in a row end the question as an empty one" {
+    make_proxy_package 0
+    printf 'CERT\n' > cert.pem
+    # The fifth answer is still heard.
+    INPUT="yes\ny\ny\n/etc\ny\n$W/cert.pem\n" run_install
+    expect_status 0
+    expect_file seen.vlsrv-certificate-path "$W/cert.pem
+"
+    rm seen.*
+    INPUT="yes\ny\ny\n/etc\ny\ny\n$W/cert.pem\n" run_install
+    expect_out "$EULA_TEXT
+${ACCEPT_PROMPT}yes
+${CERT_PROMPT}${CERT_PROMPT}${CERT_PROMPT}${CERT_PROMPT}${CERT_PROMPT}No usable certificate path in 5 answers; the certificate can be set later.
+Package installation started, please wait...
+vorlan-cresta-proxy ran with: now
+
+Installation completed.
+"
+    expect_status 0
+    expect_file seen.vlsrv-certificate-path ''
+}
+
 @test "certificate: a path with blanks and backslashes is kept as typed" {
     make_proxy_package 0
     printf 'CERT\n' > 'my cert\x.pem'
@@ -249,8 +271,11 @@ Installation completed.
 @test "agreement is paged with more only when input and output are terminals" {
     command -v tmux > /dev/null || skip "tmux is not installed"
     make_proxy_package 0
-    # A stand-in more that records its use; the real one would wait for keys.
-    stub more "echo \"\$*\" >> '$W/more.log'; cat \"\$@\""
+    # A stand-in more that records its use (the real one would wait for
+    # keys) and whose help names the option to return at the end, as
+    # util-linux's does.
+    stub more "if [ \"\$1\" = --help ]; then echo ' -e, --exit-on-eof     exit on end-of-file'; exit 0; fi
+echo \"\$*\" >> '$W/more.log'; [ \"\$1\" = --exit-on-eof ] && shift; cat \"\$@\""
     cat > run-tty.sh <<SH
 cd '$W'
 SCRIPT_SHELL='$SCRIPT_SHELL' unshare -m bash -c "\$(cat ns-body)" ns '$W'
@@ -275,6 +300,12 @@ SH
     # Input and output both the terminal: the pager shows the file.
     run_tty 's/ > out 2> err/ 2> err/'
     [ "$(cat status)" = 1 ]
+    expect_file more.log '--exit-on-eof EULA
+'
+    # A more whose help does not name the option is called as it always was.
+    rm more.log
+    sed -i 's/--exit-on-eof     exit/-e exit/' stub/more
+    run_tty 's/ > out 2> err/ 2> err/'
     expect_file more.log 'EULA
 '
     # Output a terminal, input not: no pager.

@@ -101,6 +101,19 @@ Installation completed.
     expect_checks_passed
 }
 
+@test "the script stays in its directory when another takes its name before it enters it" {
+    # The stand-in dirname plays a user who, at that moment, moves the
+    # script's directory aside and puts one with a defaults.sh of theirs at
+    # its name; the shell knows the directory by that name.
+    pre_ns "mkdir /tmp/own /tmp/other && cp install.sh defaults.sh EULA EULA-RU /tmp/own/
+        printf ': >%s/other-ran; exit 7\\n' '$W' >/tmp/other/defaults.sh"
+    stub dirname 'if [ -d /tmp/other ]; then mv /tmp/own /tmp/moved && mv /tmp/other /tmp/own; fi
+exec /usr/bin/dirname "$@"'
+    RUN_AS="env -C /tmp/own" run_install
+    expect_checks_passed
+    [ ! -e other-ran ]
+}
+
 @test "non-root user is refused with the four lines" {
     RUN_AS="setpriv --reuid=nobody --regid=nogroup --clear-groups" run_install
     expect_out '

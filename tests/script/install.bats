@@ -485,7 +485,9 @@ EPM_NOSTART=unset
 @test "server: rmBackupDir refuses empty and root paths" {
     server_payload
     installed_server
-    for dir in / // /. //./ /.. /./.. "" /tmp/.. /var/tmp/../..; do
+    # Only the physical path of the link is /.
+    pre_ns 'ln -s / /var/tmp/rootlink'
+    for dir in / // /. //./ /.. /./.. "" /tmp/.. /var/tmp/../.. /var/tmp/rootlink; do
         rm -f install.log
         printf 'DEFAULT_BACKUP_DIR="%s"\n' "$dir" > preseed.conf
         run_install --quiet --preseed "$W/preseed.conf"

@@ -64,6 +64,12 @@ $COMPLETED"
     [ "$(record initdb-file)" = absent ]
     [ "$(cat "$R/var/tmp/vlsrv/other-backup")" = other ]
     expect_add_confs_restored
+    # The old package was purged, not just removed: dpkg lists none of its
+    # configuration files any more and they are gone from the disk.
+    conffiles=$(ns_run "dpkg-query -W -f='\${Conffiles}' vorlan-pelago")
+    [[ $conffiles == *" /etc/opt/vorlansoft/software/vlsrvd-10.0.0.conf "* ]]
+    [[ $conffiles != *vlsrvd-9.0.0.conf* ]]
+    [ ! -e "$R/etc/opt/vorlansoft/software/vlsrvd-9.0.0.conf" ]
     [ -z "$(ls -d "$R"/tmp/tmp.* 2>/dev/null)" ]
     expect_no_handover_left
 }

@@ -1,0 +1,68 @@
+# shellcheck shell=sh
+# Shared by the project's shell scripts, sourced with ".": POSIX sh, also
+# loaded by bash (the bats helpers and the benchmark). It only defines
+# settings and functions; the caller sets PROG to its own name for messages.
+
+# The shipped product: the name of its package and of its installer, and
+# its release date (2018-05-31 00:00:00 UTC), the time stamp of its files.
+# shellcheck disable=SC2034 # read by the scripts that source this file
+{
+    PRODUCT_PACKAGE=vorlan-cresta-proxy
+    PRODUCT_FILE=vorlan-cresta-proxy-1100-201805310-linux-x86_64.tar.gz
+    RELEASE_DATE=@1527724800
+}
+
+# die MESSAGE...: the message on standard error, prefixed by the program's
+# name, and exit status 1.
+die() {
+    printf '%s: %s\n' "${PROG:-${0##*/}}" "$*" >&2
+    exit 1
+}
+
+# make_work_dir NAME: a private directory in ${TMPDIR:-/tmp}, in WORK,
+# removed on every exit, signals included.
+make_work_dir() {
+    WORK=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX") ||
+        die "cannot create a temporary directory in ${TMPDIR:-/tmp}"
+    trap remove_work_dir EXIT
+    trap 'exit 129' HUP
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+}
+
+# remove_work_dir: the exit trap of make_work_dir; also removes CLEANUP_FILE,
+# a partial output that the caller names while it writes one.
+remove_work_dir() {
+    if [ -n "${CLEANUP_FILE:-}" ]; then
+        rm -f "$CLEANUP_FILE"
+    fi
+    if [ -n "${WORK:-}" ]; then
+        rm -rf "$WORK"
+    fi
+}
+
+# launcher_emulator FILE: what has to run the launcher or installer image FILE
+# on this machine. Prints nothing when the kernel runs it; prints the path of
+# qemu-i386 for a 32-bit x86 executable that the kernel refuses (a 64-bit
+# kernel built without 32-bit support). Fails, with a message, when FILE
+# needs qemu-i386 and it is not installed.
+launcher_emulator() {
+    # ELF class 1 (32-bit) at offset 4, machine 3 (i386) at offset 18.
+    case $(od -An -tx1 -j 4 -N 1 "$1" 2>/dev/null)$(od -An -tx1 -j 18 -N 1 "$1" 2>/dev/null) in
+    " 01 03") ;;
+    *) return 0 ;;
+    esac
+    "$1" --version >/dev/null 2>&1 && return 0
+    command -v qemu-i386 ||
+        { printf '%s\n' "this kernel cannot run the 32-bit $1 and qemu-i386 is not installed" >&2; return 1; }
+}
+
+# run_launcher FILE [ARGS...]: runs FILE with ARGS through launcher_emulator.
+run_launcher() {
+    rl_emulator=$(launcher_emulator "$1") || return 1
+    if [ -n "$rl_emulator" ]; then
+        "$rl_emulator" "$@"
+    else
+        "$@"
+    fi
+}

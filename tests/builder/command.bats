@@ -1,0 +1,150 @@
+#!/usr/bin/env bats
+# vorlan-mkinstaller's command line, refusals and failures: what it prints,
+# its exit status, and that a failure leaves no output and no temporary
+# file.
+
+load helpers
+
+setup() {
+    setup_builder_test
+    sample_app "$K/app"
+}
+
+# stand_in BODY: a bare launcher stand-in, a shell script, in $K/launcher.
+stand_in() {
+    printf '#!/bin/sh\n%s\n' "$1" >"$K/launcher"
+    chmod 0755 "$K/launcher"
+}
+
+@test "--help: the usage on standard output, nothing on standard error, status 0" {
+    "$MKINSTALLER" --help >"$K/out" 2>"$K/err"
+    [ ! -s "$K/err" ]
+    [ "$(head -n 1 "$K/out")" = "Usage: vorlan-mkinstaller [OPTIONS] DIR OUTPUT" ]
+}
+
+@test "usage errors: what is wrong, how to get help, status 2, nothing written" {
+    run "$MKINSTALLER" "$K/app"
+    [ "$status" -eq 2 ]
+    [ "$output" = "vorlan-mkinstaller: expected DIR and OUTPUT, got 1 argument(s)
+Try 'vorlan-mkinstaller --help' for more information." ]
+    run "$MKINSTALLER" --frobnicate "$K/app" "$K/out"
+    [ "$status" -eq 2 ]
+    [ "${lines[0]}" = "vorlan-mkinstaller: unknown option: --frobnicate" ]
+    run "$MKINSTALLER" --arch arm64 "$K/app" "$K/out"
+    [ "$status" -eq 2 ]
+    [ "${lines[0]}" = "vorlan-mkinstaller: unknown architecture: arm64 (i386 or x86_64)" ]
+    run "$MKINSTALLER" --arch x86_64 --launcher "$K/l" "$K/app" "$K/out"
+    [ "$status" -eq 2 ]
+    run "$MKINSTALLER" --mtime 'not a date' "$K/app" "$K/out"
+    [ "$status" -eq 2 ]
+    [ "${lines[0]}" = "vorlan-mkinstaller: invalid date for --mtime: not a date" ]
+    [ ! -e "$K/out" ]
+    [ -z "$(leftovers "$K")" ]
+}
+
+@test "a directory without a regular install.sh is refused before anything is written" {
+    rm "$K/app/install.sh"
+    run "$MKINSTALLER" "$K/app" "$K/out"
+    [ "$status" -eq 1 ]
+    [ "$output" = "vorlan-mkinstaller: $K/app/install.sh: missing or not a regular file; the installer runs it after extraction" ]
+    ln -s data "$K/app/install.sh"
+    run "$MKINSTALLER" "$K/app" "$K/out"
+    [ "$status" -eq 1 ]
+    rm "$K/app/install.sh"
+    mkdir "$K/app/install.sh"
+    run "$MKINSTALLER" "$K/app" "$K/out"
+    [ "$status" -eq 1 ]
+    run "$MKINSTALLER" "$K/none" "$K/out"
+    [ "$status" -eq 1 ]
+    [ "$output" = "vorlan-mkinstaller: $K/none: not a directory" ]
+    [ ! -e "$K/out" ]
+    [ -z "$(leftovers "$K")" ]
+}
+
+@test "a missing launcher or output directory is named, status 1" {
+    run "$MKINSTALLER" --launcher "$K/none" "$K/app" "$K/out"
+    [ "$status" -eq 1 ]
+    [ "$output" = "vorlan-mkinstaller: $K/none: no such launcher" ]
+    run "$MKINSTALLER" --arch x86_64 "$K/app" "$K/nodir/out"
+    [ "$status" -eq 1 ]
+    [ "$output" = "vorlan-mkinstaller: $K/nodir/out: the directory $K/nodir does not exist" ]
+    [ -z "$(leftovers "$K")" ]
+}
+
+@test "a #! line for another shell draws a warning; /bin/sh and env sh do not" {
+    printf '#!/bin/bash\necho hi\n' >"$K/app/install.sh"
+    "$MKINSTALLER" --arch x86_64 "$K/app" "$K/out" 2>"$K/err" >/dev/null
+    [ "$(cat "$K/err")" = "vorlan-mkinstaller: warning: $K/app/install.sh starts with '#!/bin/bash', but the installer runs it with /bin/sh" ]
+    [ -x "$K/out" ]
+    for line in '#!/bin/sh' '#! /bin/sh -e' '#!/usr/bin/env sh' 'echo no interpreter line'; do
+        printf '%s\necho hi\n' "$line" >"$K/app/install.sh"
+        "$MKINSTALLER" --arch x86_64 "$K/app" "$K/out" 2>"$K/err" >/dev/null
+        [ ! -s "$K/err" ]
+    done
+}
+
+@test "a failing launcher: its message, status 1, the earlier output untouched, nothing left" {
+    # shellcheck disable=SC2016 # the stand-in's own parameters
+    stand_in 'echo "launcher: $*" >&2; exit 3'
+    printf 'earlier\n' >"$K/out"
+    run "$MKINSTALLER" --launcher "$K/launcher" "$K/app" "$K/out"
+    [ "$status" -eq 1 ]
+    [[ "${lines[0]}" == "launcher: --create $K/.out."??????" $TMPDIR/vorlan-mkinstaller."??????"/payload.tar" ]]
+    [ "${lines[1]}" = "vorlan-mkinstaller: $K/out: the launcher $K/launcher failed (status 3)" ]
+    [ "$(cat "$K/out")" = earlier ]
+    [ -z "$(leftovers "$K")" ]
+}
+
+@test "an image that fails its check is not committed" {
+    # Writes the tar where the image belongs: no launcher, no check.
+    # shellcheck disable=SC2016 # the stand-in's own parameters
+    stand_in '[ "$1" = --create ] && cp "$3" "$2" && chmod 0755 "$2"'
+    run "$MKINSTALLER" --launcher "$K/launcher" "$K/app" "$K/out"
+    [ "$status" -eq 1 ]
+    [[ "$output" == "vorlan-mkinstaller: $K/out: the new image fails its check: "* ]]
+    [ ! -e "$K/out" ]
+    [ -z "$(leftovers "$K")" ]
+}
+
+@test "SIGTERM during the build: status 143, no output, staging removed" {
+    # shellcheck disable=SC2016 # the stand-in's own parameters
+    stand_in 'touch "$TMPDIR/../started"; sleep 1; cp "$3" "$2"'
+    "$MKINSTALLER" --launcher "$K/launcher" "$K/app" "$K/out" >/dev/null 2>&1 &
+    local pid=$! n=0 status=0
+    while [ ! -e "$K/started" ] && [ "$n" -lt 100 ]; do
+        sleep 0.05
+        n=$((n + 1))
+    done
+    kill -TERM "$pid"
+    wait "$pid" || status=$?
+    [ "$status" -eq 143 ]
+    [ ! -e "$K/out" ]
+    [ -z "$(leftovers "$K")" ]
+}
+
+@test "the summary: path, sizes, entries, MD5 and the customer's command" {
+    mkdir "$K/app/sub"
+    : >"$K/app/sub/.hidden"
+    run "$MKINSTALLER" --arch x86_64 "$K/app" "$K/setup.run"
+    [ "$status" -eq 0 ]
+    local launcher=$BUILD_DIR/libexec/vorlan-installer/vorlan-launcher-x86_64
+    payload_of "$K/setup.run" "$launcher" "$K/payload.tar"
+    [ "$output" = "Installer:  $K/setup.run
+Size:       $(stat -c %s "$K/setup.run") bytes (x86_64 launcher)
+Payload:    $(stat -c %s "$K/payload.tar") bytes, 4 entries
+MD5:        $(md5sum <"$K/setup.run" | cut -d ' ' -f 1)
+Customers run: chmod +x setup.run && ./setup.run" ]
+    [ "$(stat -c %a "$K/setup.run")" = 755 ]
+    [ -z "$(leftovers "$K")" ]
+}
+
+@test "--arch picks the build tree's launchers; both carry the same payload" {
+    local dir=$BUILD_DIR/libexec/vorlan-installer
+    SOURCE_DATE_EPOCH=1527724800 "$MKINSTALLER" "$K/app" "$K/i386.run" >/dev/null
+    SOURCE_DATE_EPOCH=1527724800 "$MKINSTALLER" --arch x86_64 "$K/app" "$K/x86_64.run" >/dev/null
+    cmp -n "$(stat -c %s "$dir/vorlan-launcher-i386")" "$K/i386.run" "$dir/vorlan-launcher-i386"
+    cmp -n "$(stat -c %s "$dir/vorlan-launcher-x86_64")" "$K/x86_64.run" "$dir/vorlan-launcher-x86_64"
+    payload_of "$K/i386.run" "$dir/vorlan-launcher-i386" "$K/i386.tar"
+    payload_of "$K/x86_64.run" "$dir/vorlan-launcher-x86_64" "$K/x86_64.tar"
+    cmp "$K/i386.tar" "$K/x86_64.tar"
+}

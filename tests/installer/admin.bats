@@ -1,0 +1,75 @@
+#!/usr/bin/env bats
+# The shipped installer run the ways administrators run it: the Russian
+# agreement converted and paged on a real terminal, and every question
+# answered by "yes". As root in a private mount namespace, once per launcher.
+
+load helpers
+
+setup() {
+    setup_workdir
+    chmod 0755 "$WORK"
+    build_shipped
+    cp "$SHIPPED_DIR/$INSTALLER_NAME" "$WORK/"
+}
+
+teardown() {
+    teardown_workdir
+}
+
+@test "a terminal in KOI8-R: the converted agreement is paged and returns by itself" {
+    command -v tmux >/dev/null || skip "tmux is not installed"
+    local session=vorlan-ru-$$-$LAUNCHER_ARCH
+    in_namespace "
+        tmux -L $session new-session -d -x 100 -y 30 -c "$WORK" \
+            'LANG=ru_RU.KOI8-R $EMULATOR ./$INSTALLER_NAME; echo \$? >status; sleep 60' 3>&-
+        trap 'tmux -L $session kill-server 2>/dev/null' EXIT
+        screen() { tmux -L $session capture-pane -p -S -300 >screen; }
+        wait_for() {
+            for _ in \$(seq 150); do screen; grep -q -e \"\$1\" screen && return 0; sleep 0.1; done
+            return 1
+        }
+        wait_for '--More--'
+        cp screen paged
+        # Only space, which pages on, until the question shows.
+        for _ in \$(seq 60); do
+            grep -q 'Accept? (yes/NO)' screen && break
+            tmux -L $session send-keys ' '
+            sleep 0.2
+            screen
+        done
+        tmux -L $session send-keys 'yes' Enter
+        wait_for 'server certificate'
+        tmux -L $session send-keys Enter
+        wait_for 'Installation completed'
+        for _ in \$(seq 50); do [ -s status ] && break; sleep 0.1; done
+        grep '^certificate=' /etc/opt/vorlansoft/cresta-proxy/vlproxy.conf >recorded"
+    [ "$(cat status)" = 0 ]
+    grep -q -e '--More--' paged
+    grep -q 'Accept? (yes/NO) yes' screen
+    [ "$(cat recorded)" = certificate= ]
+}
+
+@test "yes | installer: five unusable certificate answers, then it goes on and completes" {
+    in_namespace "
+        yes | timeout 30 $EMULATOR ./$INSTALLER_NAME >out 2>err
+        echo \$? >status
+        grep '^certificate=' /etc/opt/vorlansoft/cresta-proxy/vlproxy.conf >recorded
+        /etc/opt/vorlansoft/software/vorlan-cresta-proxy.remove now >/dev/null"
+    [ "$(cat status)" = 0 ]
+    [ "$(grep -c 'Please enter path to your server certificate.' out)" = 5 ]
+    grep -qx ': No usable certificate path in 5 answers; the certificate can be set later.' out
+    [ "$(tail -n 2 out)" = "$(printf '\nInstallation completed.')" ]
+    [ "$(cat recorded)" = certificate= ]
+}
+
+@test "a quiet reinstall keeps the recorded certificate path" {
+    in_namespace "$CERT_SETUP
+        printf 'yes\n/etc/opt/ssl/server.pem\n' | $EMULATOR ./$INSTALLER_NAME >out1 2>&1
+        printf '\n' | $EMULATOR ./$INSTALLER_NAME -- --quiet >out 2>&1
+        echo \$? >status
+        grep '^certificate=' /etc/opt/vorlansoft/cresta-proxy/vlproxy.conf >recorded
+        /etc/opt/vorlansoft/software/vorlan-cresta-proxy.remove now >/dev/null"
+    [ "$(cat status)" = 0 ]
+    grep -qx 'vorlan-cresta-proxy: certificate path kept: /etc/opt/ssl/server.pem' out
+    [ "$(cat recorded)" = certificate=/etc/opt/ssl/server.pem ]
+}

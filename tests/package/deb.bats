@@ -1,0 +1,129 @@
+#!/usr/bin/env bats
+# The Debian package of the toolkit, built by cpack from the build tree:
+# lintian's verdict, then installed with dpkg -i in a private mount
+# namespace, used to build and run an installer of a small application, and
+# removed with dpkg -r, leaving nothing behind.
+#
+# In the namespace /usr, /etc and /var are overlays whose upper layers lie
+# on a tmpfs, so dpkg, its database and man-db's trigger write there and
+# never to the host; /opt and /tmp are fresh tmpfs mounts. The test's
+# directory $K is bound back at its own path.
+
+SOURCE_DIR=${SOURCE_DIR:-$(cd "$BATS_TEST_DIRNAME/../.." && pwd)}
+BUILD_DIR=${BUILD_DIR:-$SOURCE_DIR/build}
+DEB=vorlan-installer_0.0.2_amd64.deb
+
+setup_file() {
+    cpack -G DEB -B "$BATS_FILE_TMPDIR/cpack" --config "$BUILD_DIR/CPackConfig.cmake" >/dev/null
+}
+
+setup() {
+    K=$BATS_TEST_TMPDIR
+    PKG=$BATS_FILE_TMPDIR/cpack/$DEB
+}
+
+# host_state: what the test must not change on the host.
+host_state() {
+    sha256sum /var/lib/dpkg/status
+    find /usr/bin /usr/libexec /usr/share/man/man1 /usr/share/doc /opt -maxdepth 1 \
+        -printf '%p %y %m %T@\n' 2>/dev/null | sort | sha256sum
+}
+
+# shellcheck disable=SC2016 # expanded by the namespace's shell
+NS_PRELUDE='
+set -e
+mount --make-rprivate /
+mount --bind "$K" /mnt
+for d in /opt /tmp; do
+    mount -t tmpfs -o mode=1777 vltest "$d"
+done
+chmod 0755 /opt
+mkdir -p "$K"
+mount --move /mnt "$K"
+mkdir "$K/ns"
+mount -t tmpfs -o mode=0700 vltest "$K/ns"
+mkdir "$K/ns/host"
+mount --bind / "$K/ns/host"
+for d in usr etc var; do
+    mkdir -p "$K/ns/upper/$d" "$K/ns/work/$d"
+    mount -t overlay vltest -o "lowerdir=/$d,upperdir=$K/ns/upper/$d,workdir=$K/ns/work/$d" "/$d"
+done'
+
+# ns_run SCRIPT: the bash text SCRIPT as root in a fresh namespace.
+ns_run() {
+    K=$K PKG=$PKG unshare -m bash -c "$NS_PRELUDE$1"
+}
+
+@test "lintian: every tag fixed or explained by an override" {
+    run lintian -I -E --pedantic "$PKG"
+    [ "$status" -eq 0 ]
+    # Lintian says only that it would rather not run as root.
+    [ -z "$(printf '%s\n' "$output" | grep -v '^running with root privileges is not recommended!$')" ]
+}
+
+@test "the package: its files under /usr, tar required, qemu-user recommended" {
+    [ "$(dpkg-deb -f "$PKG" Depends)" = "tar (>= 1.28)" ]
+    [ "$(dpkg-deb -f "$PKG" Recommends)" = "qemu-user" ]
+    dpkg-deb -c "$PKG" | awk '$1 !~ /^d/ { print $1, $2, $6 }' >"$K/files"
+    [ "$(cat "$K/files")" = "-rwxr-xr-x root/root ./usr/bin/vorlan-mkinstaller
+-rwxr-xr-x root/root ./usr/libexec/vorlan-installer/vorlan-launcher-i386
+-rwxr-xr-x root/root ./usr/libexec/vorlan-installer/vorlan-launcher-x86_64
+-rw-r--r-- root/root ./usr/share/doc/vorlan-installer/README.md
+-rw-r--r-- root/root ./usr/share/doc/vorlan-installer/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/vorlan-installer/copyright
+-rw-r--r-- root/root ./usr/share/lintian/overrides/vorlan-installer
+-rw-r--r-- root/root ./usr/share/man/man1/vorlan-installer.1.gz
+-rw-r--r-- root/root ./usr/share/man/man1/vorlan-mkinstaller.1.gz
+-rw-r--r-- root/root ./usr/share/vorlan-installer/lib.sh" ]
+}
+
+@test "installed with dpkg -i, it builds working installers; dpkg -r leaves nothing" {
+    host_state >"$K/host.before"
+    # The namespace sees $K only.
+    cp "$PKG" "$K/"
+    PKG=$K/$DEB
+    # shellcheck disable=SC2016 # expanded by the namespace's shell
+    ns_run '
+        dpkg -i "$PKG" >"$K/dpkg-i.log" 2>&1
+        # A small application: a program and an install.sh that copies it.
+        app=/tmp/app
+        mkdir -p "$app/bin"
+        printf "#!/bin/sh\necho hello from the app\n" >"$app/bin/hello"
+        chmod 0755 "$app/bin/hello"
+        printf "#!/bin/sh\nset -e\nmkdir -p /opt/hello\ncp -p bin/hello /opt/hello/\necho \"installed with \$*\"\n" >"$app/install.sh"
+        mkdir -m 0700 /tmp/out
+        cd /tmp/out
+        command -v vorlan-mkinstaller >"$K/which"
+        vorlan-mkinstaller "$app" hello-i386.run >"$K/summary"
+        vorlan-mkinstaller --arch x86_64 "$app" hello.run >/dev/null
+        ./hello.run -- --verbose >"$K/run.out"
+        /opt/hello/hello >>"$K/run.out"
+        # The 32-bit image checks out, natively or through qemu-i386.
+        if ./hello-i386.run --check >"$K/check32" 2>/dev/null; then :; else
+            qemu-i386 ./hello-i386.run --check >"$K/check32"
+        fi
+        man -w vorlan-mkinstaller vorlan-installer >"$K/man"
+        dpkg -r vorlan-installer >"$K/dpkg-r.log" 2>&1
+        dpkg-query -W -f="\${db:Status-Abbrev}" vorlan-installer >"$K/status" 2>/dev/null || true
+        ls /var/lib/dpkg/info | grep "^vorlan-installer\." >"$K/info" || true
+        # Left in /usr or /etc: any file, or a directory the host lacks.
+        cd "$K/ns/upper"
+        find usr etc ! -type d >"$K/left"
+        find usr etc -type d | while read -r d; do
+            [ -d "$K/ns/host/$d" ] || echo "$d"
+        done >>"$K/left"
+    '
+    [ "$(cat "$K/which")" = /usr/bin/vorlan-mkinstaller ]
+    [ "$(head -n 1 "$K/summary")" = "Installer:  hello-i386.run" ]
+    [ "$(cat "$K/run.out")" = "Verifying archive integrity... Succeed.
+Uncompressing in hello.run.dir...
+installed with --verbose
+hello from the app" ]
+    [ "$(cat "$K/check32")" = "Verifying archive integrity... Succeed." ]
+    [ "$(cat "$K/man")" = "/usr/share/man/man1/vorlan-mkinstaller.1.gz
+/usr/share/man/man1/vorlan-installer.1.gz" ]
+    [ ! -s "$K/status" ] || [ "$(cat "$K/status")" = "un " ]
+    [ ! -s "$K/info" ]
+    [ ! -s "$K/left" ]
+    host_state | diff "$K/host.before" -
+}
