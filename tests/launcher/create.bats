@@ -59,7 +59,7 @@ only_files() {
     cmp -n "$E" bare out.run
     cmp <(le64 "$T") <(bytes_at out.run "$E" 8)
     [ "$(bytes_at out.run $((E + 8)) 16 | od -An -tx1 | tr -d ' \n')" = "$(md5sum <p.tar | cut -c1-32)" ]
-    cmp p.tar <(tail -c +$((E + 25)) out.run)
+    cmp p.tar <(tail -c +$((E + HEADER_SIZE + 1)) out.run)
     [ "$(stat -c %a out.run)" = 755 ]
     only_files bare p p.tar out.run
 }
@@ -67,7 +67,7 @@ only_files() {
 @test "--c abbreviates --create and words after the tar file are ignored" {
     check_run "" "" 0 -- launch ./bare --c out.run p.tar extra words
     cmp -n "$E" bare out.run
-    cmp p.tar <(tail -c +$((E + 25)) out.run)
+    cmp p.tar <(tail -c +$((E + HEADER_SIZE + 1)) out.run)
     only_files bare p p.tar out.run
 }
 
@@ -83,7 +83,7 @@ only_files() {
     check_run "" "" 0 -- launch ./bare --create out.run p.tar
     [ "$(stat -c %a out.run)" = 755 ]
     [ "$(stat -c %s out.run)" -eq $((E + HEADER_SIZE + $(stat -c %s p.tar))) ]
-    cmp p.tar <(tail -c +$((E + 25)) out.run)
+    cmp p.tar <(tail -c +$((E + HEADER_SIZE + 1)) out.run)
     only_files bare p p.tar out.run
 }
 
@@ -103,7 +103,7 @@ only_files() {
     check_run "" "" 0 -- launch ./bare --create out.run p8.tar
     [ "$(stat -c %s out.run)" -eq $((E + HEADER_SIZE + T)) ]
     cmp <(le64 "$T") <(bytes_at out.run "$E" 8)
-    cmp p8.tar <(tail -c +$((E + 25)) out.run)
+    cmp p8.tar <(tail -c +$((E + HEADER_SIZE + 1)) out.run)
     check_run $'Verifying archive integrity... Succeed.\n' "" 0 -- launch ./out.run --check
 }
 
@@ -112,7 +112,7 @@ only_files() {
     check_run "" "" 0 -- launch ./bare --create one.run big.tar
     check_run "" "" 0 -- launch ./bare --create two.run big.tar
     cmp one.run two.run
-    cmp big.tar <(tail -c +$((E + 25)) one.run)
+    cmp big.tar <(tail -c +$((E + HEADER_SIZE + 1)) one.run)
 }
 
 @test "a missing tar file leaves an existing installer untouched and nothing behind" {
@@ -208,7 +208,7 @@ only_files() {
     mkdir sub
     check_run "" "" 0 -- launch ./bare --create sub/out.run p.tar
     [ "$(ls -A sub)" = out.run ]
-    cmp p.tar <(tail -c +$((E + 25)) sub/out.run)
+    cmp p.tar <(tail -c +$((E + HEADER_SIZE + 1)) sub/out.run)
     only_files bare p p.tar sub
 }
 
@@ -243,7 +243,7 @@ create_traced() {
     [ "$(cat "$CAPTURE/trace")" = "fsync(<$dir/out.run.XXXXXX>) = 0
 rename(\"sub/out.run.XXXXXX\", \"sub/out.run\") = 0
 fsync(<$dir>) = 0" ]
-    cmp p.tar <(tail -c +$((E + 25)) sub/out.run)
+    cmp p.tar <(tail -c +$((E + HEADER_SIZE + 1)) sub/out.run)
 }
 
 @test "a failed sync is a write failure: before the rename the old installer stays, after it the new one" {
@@ -257,5 +257,5 @@ fsync(<$dir>) = 0" ]
     [ "$status" -eq 255 ] && [ ! -s "$CAPTURE/out" ]
     [ "$(cat "$CAPTURE/err")" = "Cannot write sub/out.run: Input/output error" ]
     [ "$(ls -A sub)" = out.run ]
-    cmp p.tar <(tail -c +$((E + 25)) sub/out.run)
+    cmp p.tar <(tail -c +$((E + HEADER_SIZE + 1)) sub/out.run)
 }
