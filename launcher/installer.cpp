@@ -18,6 +18,8 @@
 namespace {
 
 enum { BLOCK_SIZE = 4096, ATTEMPTS = 5 };
+// The kernel copies at most this much per call (and less when it likes).
+constexpr size_t KERNEL_COPY_CHUNK = 1 << 30;
 enum answer { ANSWER_YES, ANSWER_NO, ANSWER_INVALID };
 enum { COPY_READ_FAILED = -1, COPY_WRITE_FAILED = -2 };
 
@@ -67,6 +69,32 @@ int copy_stream(FILE *from, FILE *to, const char *read_error, const char *write_
         }
     }
     return 0;
+}
+
+// Appends the whole of one file to another, whose stream holds nothing
+// unwritten: inside the kernel as far as it agrees to (it refuses a copy
+// between file systems before Linux 5.19, file systems that cannot, or has no
+// such call), then through the stream loop, which carries on from where the
+// kernel stopped and reports any failure, a full disk included, with the
+// caller's texts.
+int append_file(FILE *from, FILE *to, const char *read_error, const char *write_error)
+{
+    off_t from_offset = 0;
+    ssize_t copied;
+    do
+        copied = copy_file_range(fileno(from), &from_offset, fileno(to), nullptr, KERNEL_COPY_CHUNK, 0);
+    while (copied > 0);
+    // The image is this run's own new file: its end is where writing goes on.
+    if (fseeko(to, 0, SEEK_END) != 0) {
+        fputs(write_error, stderr);
+        return COPY_WRITE_FAILED;
+    }
+    if (fseeko(from, from_offset, SEEK_SET) != 0) {
+        fputs(read_error, stderr);
+        return COPY_READ_FAILED;
+    }
+    clearerr(from);
+    return copy_stream(from, to, read_error, write_error);
 }
 
 // pclose's status, told apart: a failed wait has an errno, a failed tar has an exit status.
@@ -137,7 +165,7 @@ int write_le64(uint64_t value, FILE *to)
 }
 
 // The parts of an installer image behind the launcher's own bytes.
-int write_payload(FILE *tar, uint64_t tar_size, FILE *installer)
+int write_payload(FILE *tar, uint64_t tar_size, FILE *installer, const char *installer_name)
 {
     if (write_le64(tar_size, installer) != 0) {
         perror("Archive size write error");
@@ -150,9 +178,12 @@ int write_payload(FILE *tar, uint64_t tar_size, FILE *installer)
         perror("MD5sum write error");
         return -1;
     }
-    rewind(tar);
-    clearerr(tar);
-    return copy_stream(tar, installer, "Read tar error\n", "Write to installer error\n");
+    // The header reaches the file before the tar is appended behind it.
+    if (fflush(installer) != 0) {
+        fprintf(stderr, "Cannot write %s: %s\n", installer_name, strerror(errno));
+        return -1;
+    }
+    return append_file(tar, installer, "Read tar error\n", "Write to installer error\n");
 }
 
 // The tar file is read twice and must not be the file being replaced.
@@ -201,11 +232,10 @@ int write_installer(FILE *own_stream, FILE *installer, const char *installer_nam
     }
     static char tar_buffer[STREAM_BUFFER_SIZE];
     setvbuf(tar, tar_buffer, _IOFBF, sizeof tar_buffer);
-    rewind(own_stream);
-    int result = copy_stream(own_stream, installer, "Read launcher error\n",
+    int result = append_file(own_stream, installer, "Read launcher error\n",
                              "Write installer file error\n");
     if (result == 0)
-        result = write_payload(tar, tar_size, installer);
+        result = write_payload(tar, tar_size, installer, installer_name);
     fclose(tar);
     return result;
 }

@@ -6,7 +6,7 @@ set -eu
 BUILD_PACKAGES="cmake make g++ g++-multilib libtomcrypt-dev libtomcrypt-dev:i386"
 # Running the i386 launcher here may need emulation: this kernel can refuse it.
 RUN_PACKAGES="qemu-user"
-TEST_PACKAGES="libgtest-dev bats shellcheck perl procps tmux rpm file clang libclang-rt-14-dev"
+TEST_PACKAGES="libgtest-dev bats shellcheck perl procps tmux strace rpm file clang libclang-rt-14-dev"
 BENCH_PACKAGES="hyperfine time"
 
 die() {
