@@ -1,6 +1,7 @@
 #include "installer.h"
 
 #include "options.h"
+#include "progress.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -53,20 +54,28 @@ int answer_result(answer given)
 
 // Copies the stream from its position to its end; read failures are
 // reported with the caller's fixed text, write failures too unless it has none.
-int copy_stream(FILE *from, FILE *to, const char *read_error, const char *write_error)
+// A meter, when given, follows the copy and is erased before any message.
+int copy_stream(FILE *from, FILE *to, const char *read_error, const char *write_error,
+                progress_meter *meter = nullptr)
 {
     unsigned char buffer[BLOCK_SIZE];
     while (!feof(from)) {
         const size_t got = fread(buffer, 1, BLOCK_SIZE, from);
         if (got < BLOCK_SIZE && ferror(from)) {
+            if (meter != nullptr)
+                meter->erase();
             fputs(read_error, stderr);
             return COPY_READ_FAILED;
         }
         if (fwrite(buffer, 1, got, to) < got) {
+            if (meter != nullptr)
+                meter->erase();
             if (write_error != nullptr)
                 fputs(write_error, stderr);
             return COPY_WRITE_FAILED;
         }
+        if (meter != nullptr)
+            meter->advance(got);
     }
     return 0;
 }
@@ -152,6 +161,38 @@ FILE *open_tar_pipe(int tar_action, const char *tar_command, const char *target_
     // A larger pipe wakes tar less often; the default capacity still works.
     fcntl(fileno(pipe), F_SETPIPE_SZ, 1 << 20);
     return pipe;
+}
+
+// The bytes a pass from offset to the end of file will see; 0 (no meter) when unknown.
+uint64_t bytes_after(FILE *stream, uint64_t offset)
+{
+    struct stat file_stat;
+    if (fstat(fileno(stream), &file_stat) != 0 || static_cast<uint64_t>(file_stat.st_size) <= offset)
+        return 0;
+    return static_cast<uint64_t>(file_stat.st_size) - offset;
+}
+
+int hash_stream(FILE *stream, unsigned char digest[DIGEST_SIZE], progress_meter *meter)
+{
+    hash_state md;
+    unsigned char buffer[BLOCK_SIZE];
+    md5_init(&md);
+    while (!feof(stream)) {
+        const size_t got = fread(buffer, 1, BLOCK_SIZE, stream);
+        if (got == 0 && feof(stream))
+            break;
+        if (got < BLOCK_SIZE && ferror(stream)) {
+            if (meter != nullptr)
+                meter->erase();
+            fputs("Read file error\n", stderr);
+            return -1;
+        }
+        md5_process(&md, buffer, static_cast<unsigned long>(got));
+        if (meter != nullptr)
+            meter->advance(got);
+    }
+    md5_done(&md, digest);
+    return 0;
 }
 
 int write_le64(uint64_t value, FILE *to)
@@ -288,21 +329,7 @@ int read_payload_header(FILE *stream, int64_t elf_end, payload_header *header)
 
 int calc_md5_sum(FILE *stream, unsigned char digest[DIGEST_SIZE])
 {
-    hash_state md;
-    unsigned char buffer[BLOCK_SIZE];
-    md5_init(&md);
-    while (!feof(stream)) {
-        const size_t got = fread(buffer, 1, BLOCK_SIZE, stream);
-        if (got == 0 && feof(stream))
-            break;
-        if (got < BLOCK_SIZE && ferror(stream)) {
-            fputs("Read file error\n", stderr);
-            return -1;
-        }
-        md5_process(&md, buffer, static_cast<unsigned long>(got));
-    }
-    md5_done(&md, digest);
-    return 0;
+    return hash_stream(stream, digest, nullptr);
 }
 
 int check_tar(FILE *stream, uint64_t archive_offset, const unsigned char digest[DIGEST_SIZE])
@@ -312,8 +339,10 @@ int check_tar(FILE *stream, uint64_t archive_offset, const unsigned char digest[
         return -1;
     }
     unsigned char computed[DIGEST_SIZE];
-    if (calc_md5_sum(stream, computed) != 0)
+    progress_meter meter(bytes_after(stream, archive_offset));
+    if (hash_stream(stream, computed, &meter) != 0)
         return -1;
+    meter.erase();
     return memcmp(digest, computed, DIGEST_SIZE);
 }
 
@@ -359,10 +388,14 @@ int run_tar(FILE *stream, uint64_t archive_offset, int tar_action, const char *t
     // A tar that stops reading early must not end the launcher silently
     // (tar itself was started with the default handler).
     signal(SIGPIPE, SIG_IGN);
-    int copied = copy_stream(stream, pipe, "Read tar error\n", nullptr);
+    // Listings and custom commands write to the terminal themselves.
+    progress_meter meter(tar_action == TAR_EXTRACT ? bytes_after(stream, archive_offset) : 0);
+    int copied = copy_stream(stream, pipe, "Read tar error\n", nullptr, &meter);
     if (copied == 0 && fflush(pipe) != 0)
         copied = COPY_WRITE_FAILED;
     const int write_errno = errno;
+    // Gone before tar's last messages, which start on a clean line.
+    meter.erase();
     const int status = pclose(pipe);
     signal(SIGPIPE, SIG_DFL);
     if (copied == COPY_READ_FAILED)
