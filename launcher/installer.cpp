@@ -1,6 +1,7 @@
 #include "installer.h"
 
 #include "options.h"
+#include "progress.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,6 +19,8 @@
 namespace {
 
 enum { BLOCK_SIZE = 4096, ATTEMPTS = 5 };
+// The kernel copies at most this much per call (and less when it likes).
+constexpr size_t KERNEL_COPY_CHUNK = 1 << 30;
 enum answer { ANSWER_YES, ANSWER_NO, ANSWER_INVALID };
 enum { COPY_READ_FAILED = -1, COPY_WRITE_FAILED = -2 };
 
@@ -51,22 +54,56 @@ int answer_result(answer given)
 
 // Copies the stream from its position to its end; read failures are
 // reported with the caller's fixed text, write failures too unless it has none.
-int copy_stream(FILE *from, FILE *to, const char *read_error, const char *write_error)
+// A meter, when given, follows the copy and is erased before any message.
+int copy_stream(FILE *from, FILE *to, const char *read_error, const char *write_error,
+                progress_meter *meter = nullptr)
 {
     unsigned char buffer[BLOCK_SIZE];
     while (!feof(from)) {
         const size_t got = fread(buffer, 1, BLOCK_SIZE, from);
         if (got < BLOCK_SIZE && ferror(from)) {
+            if (meter != nullptr)
+                meter->erase();
             fputs(read_error, stderr);
             return COPY_READ_FAILED;
         }
         if (fwrite(buffer, 1, got, to) < got) {
+            if (meter != nullptr)
+                meter->erase();
             if (write_error != nullptr)
                 fputs(write_error, stderr);
             return COPY_WRITE_FAILED;
         }
+        if (meter != nullptr)
+            meter->advance(got);
     }
     return 0;
+}
+
+// Appends the whole of one file to another, whose stream holds nothing
+// unwritten: inside the kernel as far as it agrees to (it refuses a copy
+// between file systems before Linux 5.19, file systems that cannot, or has no
+// such call), then through the stream loop, which carries on from where the
+// kernel stopped and reports any failure, a full disk included, with the
+// caller's texts.
+int append_file(FILE *from, FILE *to, const char *read_error, const char *write_error)
+{
+    off_t from_offset = 0;
+    ssize_t copied;
+    do
+        copied = copy_file_range(fileno(from), &from_offset, fileno(to), nullptr, KERNEL_COPY_CHUNK, 0);
+    while (copied > 0);
+    // The image is this run's own new file: its end is where writing goes on.
+    if (fseeko(to, 0, SEEK_END) != 0) {
+        fputs(write_error, stderr);
+        return COPY_WRITE_FAILED;
+    }
+    if (fseeko(from, from_offset, SEEK_SET) != 0) {
+        fputs(read_error, stderr);
+        return COPY_READ_FAILED;
+    }
+    clearerr(from);
+    return copy_stream(from, to, read_error, write_error);
 }
 
 // pclose's status, told apart: a failed wait has an errno, a failed tar has an exit status.
@@ -181,6 +218,38 @@ FILE *open_tar_pipe(int tar_action, const char *tar_command, const char *target_
     return pipe;
 }
 
+// The bytes a pass from offset to the end of file will see; 0 (no meter) when unknown.
+uint64_t bytes_after(FILE *stream, uint64_t offset)
+{
+    struct stat file_stat;
+    if (fstat(fileno(stream), &file_stat) != 0 || static_cast<uint64_t>(file_stat.st_size) <= offset)
+        return 0;
+    return static_cast<uint64_t>(file_stat.st_size) - offset;
+}
+
+int hash_stream(FILE *stream, unsigned char digest[DIGEST_SIZE], progress_meter *meter)
+{
+    hash_state md;
+    unsigned char buffer[BLOCK_SIZE];
+    md5_init(&md);
+    while (!feof(stream)) {
+        const size_t got = fread(buffer, 1, BLOCK_SIZE, stream);
+        if (got == 0 && feof(stream))
+            break;
+        if (got < BLOCK_SIZE && ferror(stream)) {
+            if (meter != nullptr)
+                meter->erase();
+            fputs("Read file error\n", stderr);
+            return -1;
+        }
+        md5_process(&md, buffer, static_cast<unsigned long>(got));
+        if (meter != nullptr)
+            meter->advance(got);
+    }
+    md5_done(&md, digest);
+    return 0;
+}
+
 int write_le64(uint64_t value, FILE *to)
 {
     unsigned char bytes[8];
@@ -192,7 +261,7 @@ int write_le64(uint64_t value, FILE *to)
 }
 
 // The parts of an installer image behind the launcher's own bytes.
-int write_payload(FILE *tar, uint64_t tar_size, FILE *installer)
+int write_payload(FILE *tar, uint64_t tar_size, FILE *installer, const char *installer_name)
 {
     if (write_le64(tar_size, installer) != 0) {
         perror("Archive size write error");
@@ -205,9 +274,12 @@ int write_payload(FILE *tar, uint64_t tar_size, FILE *installer)
         perror("MD5sum write error");
         return -1;
     }
-    rewind(tar);
-    clearerr(tar);
-    return copy_stream(tar, installer, "Read tar error\n", "Write to installer error\n");
+    // The header reaches the file before the tar is appended behind it.
+    if (fflush(installer) != 0) {
+        fprintf(stderr, "Cannot write %s: %s\n", installer_name, strerror(errno));
+        return -1;
+    }
+    return append_file(tar, installer, "Read tar error\n", "Write to installer error\n");
 }
 
 // The tar file is read twice and must not be the file being replaced.
@@ -256,11 +328,10 @@ int write_installer(FILE *own_stream, FILE *installer, const char *installer_nam
     }
     static char tar_buffer[STREAM_BUFFER_SIZE];
     setvbuf(tar, tar_buffer, _IOFBF, sizeof tar_buffer);
-    rewind(own_stream);
-    int result = copy_stream(own_stream, installer, "Read launcher error\n",
+    int result = append_file(own_stream, installer, "Read launcher error\n",
                              "Write installer file error\n");
     if (result == 0)
-        result = write_payload(tar, tar_size, installer);
+        result = write_payload(tar, tar_size, installer, installer_name);
     fclose(tar);
     return result;
 }
@@ -337,21 +408,7 @@ int read_payload_header(FILE *stream, int64_t elf_end, payload_header *header)
 
 int calc_md5_sum(FILE *stream, unsigned char digest[DIGEST_SIZE])
 {
-    hash_state md;
-    unsigned char buffer[BLOCK_SIZE];
-    md5_init(&md);
-    while (!feof(stream)) {
-        const size_t got = fread(buffer, 1, BLOCK_SIZE, stream);
-        if (got == 0 && feof(stream))
-            break;
-        if (got < BLOCK_SIZE && ferror(stream)) {
-            fputs("Read file error\n", stderr);
-            return -1;
-        }
-        md5_process(&md, buffer, static_cast<unsigned long>(got));
-    }
-    md5_done(&md, digest);
-    return 0;
+    return hash_stream(stream, digest, nullptr);
 }
 
 int check_tar(FILE *stream, uint64_t archive_offset, const unsigned char digest[DIGEST_SIZE])
@@ -361,8 +418,10 @@ int check_tar(FILE *stream, uint64_t archive_offset, const unsigned char digest[
         return -1;
     }
     unsigned char computed[DIGEST_SIZE];
-    if (calc_md5_sum(stream, computed) != 0)
+    progress_meter meter(bytes_after(stream, archive_offset));
+    if (hash_stream(stream, computed, &meter) != 0)
         return -1;
+    meter.erase();
     return memcmp(digest, computed, DIGEST_SIZE);
 }
 
@@ -408,10 +467,14 @@ int run_tar(FILE *stream, uint64_t archive_offset, int tar_action, const char *t
     // A tar that stops reading early must not end the launcher silently
     // (tar itself was started with the default handler).
     signal(SIGPIPE, SIG_IGN);
-    int copied = copy_stream(stream, pipe, "Read tar error\n", nullptr);
+    // Listings and custom commands write to the terminal themselves.
+    progress_meter meter(tar_action == TAR_EXTRACT ? bytes_after(stream, archive_offset) : 0);
+    int copied = copy_stream(stream, pipe, "Read tar error\n", nullptr, &meter);
     if (copied == 0 && fflush(pipe) != 0)
         copied = COPY_WRITE_FAILED;
     const int write_errno = errno;
+    // Gone before tar's last messages, which start on a clean line.
+    meter.erase();
     const int status = pclose(pipe);
     signal(SIGPIPE, SIG_DFL);
     if (copied == COPY_READ_FAILED)
