@@ -3,6 +3,8 @@
 #ifndef VORLAN_BLOCKS_H
 #define VORLAN_BLOCKS_H
 
+#include "progress.h"
+
 #include <cstddef>
 #include <cstdio>
 
@@ -31,10 +33,15 @@ blocks_end for_each_block(FILE *from, Use use)
 }
 
 // Copies from the stream's position to its end; use_failed is a failed write.
-inline blocks_end copy_stream(FILE *from, FILE *to)
+// A meter, when given, follows the copy; erasing it is the caller's.
+inline blocks_end copy_stream(FILE *from, FILE *to, progress_meter *meter = nullptr)
 {
-    return for_each_block(from, [to](const unsigned char *block, size_t size) {
-        return fwrite(block, 1, size, to) == size;
+    return for_each_block(from, [to, meter](const unsigned char *block, size_t size) {
+        if (fwrite(block, 1, size, to) != size)
+            return false;
+        if (meter != nullptr)
+            meter->advance(size);
+        return true;
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "blocks.h"
 #include "owned.h"
+#include "progress.h"
 #include "report.h"
 #include "target.h"
 
@@ -76,12 +77,18 @@ int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action
     // A tar that stops reading early must not end the launcher silently
     // (tar itself was started with the default handler).
     signal(SIGPIPE, SIG_IGN);
-    blocks_end copied = copy_stream(stream, pipe.get());
-    if (copied == blocks_end::read_failed)
+    // Listings and custom commands write to the terminal themselves.
+    progress_meter meter(action == tar_action::extract ? bytes_after(stream, archive_offset) : 0);
+    blocks_end copied = copy_stream(stream, pipe.get(), &meter);
+    if (copied == blocks_end::read_failed) {
+        meter.erase();
         report("Read tar error\n");  // before tar's own complaint about the cut archive
-    else if (copied == blocks_end::done && fflush(pipe.get()) != 0)
+    } else if (copied == blocks_end::done && fflush(pipe.get()) != 0) {
         copied = blocks_end::use_failed;
+    }
     const int write_errno = errno;
+    // Gone before tar's last messages, which start on a clean line.
+    meter.erase();
     const int status = pclose(pipe.release());
     signal(SIGPIPE, SIG_DFL);
     if (copied == blocks_end::read_failed)

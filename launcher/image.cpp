@@ -14,6 +14,9 @@
 
 namespace {
 
+// The kernel copies at most this much per call (and less when it likes).
+constexpr size_t KERNEL_COPY_CHUNK = 1 << 30;
+
 // The copy's failures in the caller's words.
 int copy_reported(FILE *from, FILE *to, const char *read_error, const char *write_error)
 {
@@ -28,6 +31,28 @@ int copy_reported(FILE *from, FILE *to, const char *read_error, const char *writ
     return 0;
 }
 
+// Appends the whole of one file to another, whose stream holds nothing
+// unwritten: inside the kernel as far as it agrees to (it refuses a copy
+// between file systems before Linux 5.19, file systems that cannot, or has no
+// such call), then through the stream loop, which carries on from where the
+// kernel stopped and reports any failure, a full disk included, with the
+// caller's texts.
+int append_file(FILE *from, FILE *to, const char *read_error, const char *write_error)
+{
+    off_t from_offset = 0;
+    ssize_t copied;
+    do
+        copied = copy_file_range(fileno(from), &from_offset, fileno(to), nullptr, KERNEL_COPY_CHUNK, 0);
+    while (copied > 0);
+    // The image is this run's own new file: its end is where writing goes on.
+    if (fseeko(to, 0, SEEK_END) != 0)
+        return report("%s", write_error);
+    if (fseeko(from, from_offset, SEEK_SET) != 0)
+        return report("%s", read_error);
+    clearerr(from);
+    return copy_reported(from, to, read_error, write_error);
+}
+
 int write_le64(uint64_t value, FILE *to)
 {
     unsigned char bytes[sizeof value];
@@ -39,7 +64,7 @@ int write_le64(uint64_t value, FILE *to)
 }
 
 // The parts of an installer image behind the launcher's own bytes.
-int write_payload(FILE *tar, uint64_t tar_size, FILE *installer)
+int write_payload(FILE *tar, uint64_t tar_size, FILE *installer, const char *installer_name)
 {
     if (write_le64(tar_size, installer) != 0)
         return report_errno("Archive size write error");
@@ -48,9 +73,10 @@ int write_payload(FILE *tar, uint64_t tar_size, FILE *installer)
         return FAILURE;
     if (fwrite(digest, 1, DIGEST_SIZE, installer) < DIGEST_SIZE)
         return report_errno("MD5sum write error");
-    rewind(tar);
-    clearerr(tar);
-    return copy_reported(tar, installer, "Read tar error\n", "Write to installer error\n");
+    // The header reaches the file before the tar is appended behind it.
+    if (fflush(installer) != 0)
+        return report_file_error("Cannot write", installer_name, errno);
+    return append_file(tar, installer, "Read tar error\n", "Write to installer error\n");
 }
 
 // The tar file is read twice and must not be the file being replaced.
@@ -86,10 +112,9 @@ int write_installer(FILE *own_stream, FILE *installer, const char *installer_nam
     tar_fd.release();
     static char tar_buffer[STREAM_BUFFER_SIZE];
     setvbuf(tar.get(), tar_buffer, _IOFBF, sizeof tar_buffer);
-    rewind(own_stream);
-    if (copy_reported(own_stream, installer, "Read launcher error\n", "Write installer file error\n") != 0)
+    if (append_file(own_stream, installer, "Read launcher error\n", "Write installer file error\n") != 0)
         return FAILURE;
-    return write_payload(tar.get(), tar_size, installer);
+    return write_payload(tar.get(), tar_size, installer, installer_name);
 }
 
 // Flushing and closing reveal what the writes could not (a full disk).

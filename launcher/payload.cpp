@@ -1,6 +1,7 @@
 #include "payload.h"
 
 #include "blocks.h"
+#include "progress.h"
 #include "report.h"
 
 #include <cstring>
@@ -27,16 +28,21 @@ int read_payload_header(FILE *stream, int64_t elf_end, payload_header &header)
     return 0;
 }
 
-int compute_digest(FILE *stream, unsigned char (&digest)[DIGEST_SIZE])
+int compute_digest(FILE *stream, unsigned char (&digest)[DIGEST_SIZE], progress_meter *meter)
 {
     hash_state md;
     md5_init(&md);
-    const blocks_end end = for_each_block(stream, [&md](const unsigned char *block, size_t size) {
+    const blocks_end end = for_each_block(stream, [&md, meter](const unsigned char *block, size_t size) {
         md5_process(&md, block, static_cast<unsigned long>(size));  // fails only on 2^61 bytes
+        if (meter != nullptr)
+            meter->advance(size);
         return true;
     });
-    if (end != blocks_end::done)
+    if (end != blocks_end::done) {
+        if (meter != nullptr)
+            meter->erase();
         return report("Read file error\n");
+    }
     md5_done(&md, digest);
     return 0;
 }
@@ -48,5 +54,9 @@ bool verify_payload_digest(FILE *stream, uint64_t archive_offset, const unsigned
         return false;
     }
     unsigned char computed[DIGEST_SIZE];
-    return compute_digest(stream, computed) == 0 && memcmp(digest, computed, DIGEST_SIZE) == 0;
+    progress_meter meter(bytes_after(stream, archive_offset));
+    if (compute_digest(stream, computed, &meter) != 0)
+        return false;
+    meter.erase();
+    return memcmp(digest, computed, DIGEST_SIZE) == 0;
 }

@@ -20,11 +20,14 @@ uint64_t size_b_to_kb(uint64_t size);
 // Reads the header at the ELF end; 0, or FAILURE after reporting a short header.
 int read_payload_header(FILE *stream, int64_t elf_end, payload_header &header);
 
-// The digest of the stream from its position to its end; 0, or FAILURE after reporting.
-int compute_digest(FILE *stream, unsigned char (&digest)[DIGEST_SIZE]);
+class progress_meter;
+
+// The digest of the stream from its position to its end; 0, or FAILURE after
+// reporting. A meter, when given, follows the pass.
+int compute_digest(FILE *stream, unsigned char (&digest)[DIGEST_SIZE], progress_meter *meter = nullptr);
 
 // Whether the range from archive_offset to the end of file has the stored
-// digest; a read that failed has been reported.
+// digest; a read that failed has been reported. A terminal sees the progress.
 bool verify_payload_digest(FILE *stream, uint64_t archive_offset, const unsigned char (&digest)[DIGEST_SIZE]);
 
 #endif

@@ -13,7 +13,7 @@ BUILD_PACKAGES="cmake make g++ g++-multilib libtomcrypt-dev libtomcrypt-dev:i386
 RUN_PACKAGES="qemu-user"
 TEST_PACKAGES="libgtest-dev bats shellcheck perl procps tmux rpm file clang libclang-rt-14-dev strace
     lintian groff-base man-db"
-BENCH_PACKAGES="hyperfine time"
+BENCH_PACKAGES="hyperfine time jq"
 
 is_installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'

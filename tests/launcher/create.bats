@@ -204,6 +204,66 @@ only_files() {
     [ "$(cat "$CAPTURE/err")" = "Cannot write out.run: No space left on device" ]
 }
 
+# want_image TAR: what an image of the bare launcher and TAR holds, put together here.
+want_image() {
+    cat bare
+    le64 "$(stat -c %s "$1")"
+    printf "$(md5sum <"$1" | cut -c1-32 | sed 's/../\\x&/g')"
+    cat "$1"
+}
+
+# traced OUT COMMAND [ARGS...]: runs COMMAND with its copy_file_range calls
+# (the emulator's, for the i386 launcher) written to OUT.
+traced() {
+    local out=$1
+    shift
+    strace -f -qq -o "$out" -e trace=copy_file_range "$@"
+}
+
+@test "the kernel's copy and the stream loop across file systems write the same image" {
+    command -v strace >/dev/null || skip "strace is not installed"
+    # More than the stream buffer, so that the loop goes round.
+    head -c 300000 /dev/urandom >p/data
+    tar -C p -cf big.tar .
+    want_image big.tar >want.run
+    check_run "" "" 0 -- traced same.trace $EMULATOR ./bare --create same.run big.tar
+    cmp want.run same.run
+    grep -q "copy_file_range(.*) = $(stat -c %s big.tar)$" same.trace
+    ! grep -q 'EXDEV' same.trace
+    # A tmpfs beside the disk: since Linux 5.19 the kernel refuses with EXDEV.
+    mkdir other
+    run unshare -m bash -c '
+        mount -t tmpfs vorlan-test other || exit 99
+        strace -f -qq -o cross.trace -e trace=copy_file_range $1 ./bare --create other/out.run big.tar || exit
+        cp other/out.run cross.run' - "$EMULATOR"
+    [ "$status" -eq 0 ]
+    [ -z "$output" ]
+    cmp want.run cross.run
+    grep -q 'EXDEV' cross.trace
+    ! grep -q 'copy_file_range(.*) = [1-9]' cross.trace
+    [ "$(md5sum <big.tar | cut -c1-32)" = "$(bytes_at cross.run $((E + 8)) 16 | od -An -tx1 | tr -d ' \n')" ]
+}
+
+@test "a disk that fills during the kernel's copy leaves no partial image; the old installer stays" {
+    command -v strace >/dev/null || skip "strace is not installed"
+    head -c 600000 /dev/urandom >small.tar
+    # Room for the launcher, the tar, the image's launcher bytes and half the tar.
+    local kb=$(( (2 * E + 600000 + 300000) / 1024 ))
+    run unshare -m bash -c '
+        mount -t tmpfs -o size="$1"k vorlan-test "$2" || exit 99
+        cp bare small.tar "$2" && cd "$2" && echo old >out.run && chmod 600 out.run || exit 99
+        strace -f -qq -o "$3/trace" -e trace=copy_file_range $4 ./bare --create out.run small.tar \
+            >"$3/out" 2>"$3/err"
+        echo "status $?"
+        ls -A; stat -c %a out.run; cat out.run' \
+        - "$kb" "$WORK/p" "$CAPTURE" "$EMULATOR"
+    [ "$status" -eq 0 ]
+    [ "$output" = $'status 255\nbare\nout.run\nsmall.tar\n600\nold' ]
+    [ ! -s "$CAPTURE/out" ]
+    [ "$(cat "$CAPTURE/err")" = "Write to installer error" ]
+    grep -q 'ENOSPC' "$CAPTURE/trace"
+}
+
 @test "an installer name in another directory is written there, with no leftovers" {
     mkdir sub
     check_run "" "" 0 -- launch ./bare --create sub/out.run p.tar
