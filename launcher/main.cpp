@@ -1,14 +1,19 @@
-// The frame of every run: build an installer from a bare launcher, or verify,
+// The order of a run: build an installer from a bare launcher, or verify,
 // extract and hand over to the embedded script from an installer image.
-#include "elf_funcs.h"
-#include "installer.h"
+#include "blocks.h"
+#include "elf_end.h"
+#include "extract.h"
+#include "image.h"
 #include "options.h"
+#include "own_file.h"
+#include "owned.h"
+#include "payload.h"
+#include "prompts.h"
+#include "report.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -20,105 +25,108 @@ void show_info(uint64_t archive_size, const char *target_dir)
     printf("directory %s is permanent\n", target_dir);
 }
 
-char *make_default_target(const char *prog_name)
+// "<program name>.dir" in the current directory.
+heap_string default_target(std::string_view prog_name)
 {
-    const size_t size = strlen(prog_name) + 5;
-    char *target_dir = static_cast<char *>(malloc(size));
-    if (target_dir == nullptr) {
-        perror("Cannot allocate memory for installation directory string");
-        return nullptr;
-    }
-    snprintf(target_dir, size, "%s.dir", prog_name);
+    const size_t size = prog_name.size() + sizeof ".dir";
+    heap_string target_dir(static_cast<char *>(malloc(size)));
+    if (target_dir == nullptr)
+        report_errno("Cannot allocate memory for installation directory string");
+    else
+        snprintf(target_dir.get(), size, "%.*s.dir", static_cast<int>(prog_name.size()), prog_name.data());
     return target_dir;
 }
 
-int run_bare_launcher(int argc, char **argv, FILE *stream, launcher_options *options)
+// The run's result when the command line ended it.
+int stopped_status(parse_result parsed)
 {
-    if (parse_options_create(argc, argv, options) != 0)
-        return -1;
-    if (options->create)
-        return create_installer(stream, options->installer_name, options->tar_name);
-    fputs("This installer does not contain an embedded archive\n", stderr);
-    return -1;
+    return parsed == parse_result::finished ? 0 : FAILURE;
 }
 
-int run_image(int argc, char **argv, FILE *stream, int64_t elf_end, const char *prog_name,
-              launcher_options *options)
+int run_bare_launcher(int argc, char **argv, FILE *own_stream, std::string_view prog_name)
 {
-    if (parse_options(argc, argv, options) != 0)
-        return -1;
-    if (options->target_dir == nullptr) {
-        options->target_dir = make_default_target(prog_name);
-        if (options->target_dir == nullptr)
-            return -1;
+    create_options options;
+    const parse_result parsed = parse_create_options(argc, argv, prog_name, options);
+    if (parsed != parse_result::proceed)
+        return stopped_status(parsed);
+    if (options.create)
+        return create_installer(own_stream, options.installer_name, options.tar_name);
+    return report("This installer does not contain an embedded archive\n");
+}
+
+// Verifies the payload, then hands it to tar; --check, --info and a
+// declined prompt stop on the way with success.
+int run_image(int argc, char **argv, file_stream own_stream, int64_t elf_end, std::string_view prog_name)
+{
+    run_options options;
+    const parse_result parsed = parse_run_options(argc, argv, prog_name, options);
+    if (parsed != parse_result::proceed)
+        return stopped_status(parsed);
+    heap_string default_dir;
+    if (options.target_dir == nullptr) {
+        default_dir = default_target(prog_name);
+        if (default_dir == nullptr)
+            return FAILURE;
+        options.target_dir = default_dir.get();
     }
 
     payload_header header = {};
-    if (read_payload_header(stream, elf_end, &header) != 0)
-        return -1;
-    if (options->info) {
-        show_info(header.archive_size, options->target_dir);
+    if (read_payload_header(own_stream.get(), elf_end, header) != 0)
+        return FAILURE;
+    if (options.info) {
+        show_info(header.archive_size, options.target_dir);
         return 0;
     }
 
     const uint64_t archive_offset = static_cast<uint64_t>(elf_end) + PAYLOAD_HEADER_SIZE;
     fputs("Verifying archive integrity... ", stdout);
     flush_stdout();
-    if (check_tar(stream, archive_offset, header.digest) != 0) {
+    if (!verify_payload_digest(own_stream.get(), archive_offset, header.digest)) {
         puts("Failed.");
-        return -1;
+        return FAILURE;
     }
     puts("Succeed.");
     flush_stdout();
-    if (options->check)
+    if (options.check)
         return 0;
 
-    if (options->tar_action == TAR_CUSTOM)
-        printf("Run: %s\n", options->tar_command);
-    if (options->confirm && ask_tar_run(header.archive_size, options->target_dir) != 0)
+    if (options.action == tar_action::custom)
+        printf("Run: %s\n", options.tar_command.get());
+    if (options.confirm && ask_to_extract(header.archive_size, options.target_dir) != answer::yes)
         return 0;
-    if (run_tar(stream, archive_offset, options->tar_action, options->tar_command,
-                options->target_dir) != 0)
-        return -1;
-    if (fclose(stream) != 0) {
-        perror("ELF file close error");
-        return -1;
-    }
-    if (options->tar_action != TAR_EXTRACT || options->noexec)
+    if (pipe_payload_to_tar(own_stream.get(), archive_offset, options.action, options.tar_command.get(),
+                            options.target_dir) != 0)
+        return FAILURE;
+    if (fclose(own_stream.release()) != 0)
+        return report_errno("ELF file close error");
+    if (options.action != tar_action::extract || options.noexec)
         return 0;
-    if (options->confirm && ask_installer_run(options->script_args) != 0)
+    if (options.confirm && ask_to_run_script(options.script_args) != answer::yes)
         return 0;
-    return run_installer(options->script_args);
+    return exec_install_script(options.script_args);
 }
 
 int run(int argc, char **argv)
 {
-    launcher_options options = {};
-    char *prog_path = get_prog_path(argv[0]);
-    if (prog_path == nullptr)
-        return -1;
-    char *prog_name = get_prog_name(argv[0]);
-    if (prog_name == nullptr)
-        return -1;
+    const heap_string own_path = find_own_file(argv[0]);
+    if (own_path == nullptr)
+        return FAILURE;
+    const std::string_view prog_name = program_name(argv[0]);
 
-    FILE *stream = fopen(prog_path, "re");
-    if (stream == nullptr) {
-        fprintf(stderr, "Cannot open %s: %s\n", prog_path, strerror(errno));
-        return -1;
-    }
+    file_stream own_stream(fopen(own_path.get(), "re"));
+    if (own_stream == nullptr)
+        return report_file_error("Cannot open", own_path.get(), errno);
     static char stream_buffer[STREAM_BUFFER_SIZE];
-    setvbuf(stream, stream_buffer, _IOFBF, sizeof stream_buffer);
-    const int64_t elf_end = find_elf_end(stream);
+    setvbuf(own_stream.get(), stream_buffer, _IOFBF, sizeof stream_buffer);
+    const int64_t elf_end = find_elf_end(own_stream.get());
     if (elf_end < 0)
-        return -1;
+        return FAILURE;
     struct stat file_stat;
-    if (stat(prog_path, &file_stat) != 0) {
-        fprintf(stderr, "Cannot stat %s: %s\n", prog_path, strerror(errno));
-        return -1;
-    }
+    if (stat(own_path.get(), &file_stat) != 0)
+        return report_file_error("Cannot stat", own_path.get(), errno);
     if (file_stat.st_size == elf_end)
-        return run_bare_launcher(argc, argv, stream, &options);
-    return run_image(argc, argv, stream, elf_end, prog_name, &options);
+        return run_bare_launcher(argc, argv, own_stream.get(), prog_name);
+    return run_image(argc, argv, std::move(own_stream), elf_end, prog_name);
 }
 
 } // namespace
@@ -126,7 +134,7 @@ int run(int argc, char **argv)
 int main(int argc, char **argv)
 {
     if (argc < 1 || argv[0] == nullptr) {
-        fputs("No program name in the argument vector\n", stderr);
+        report("No program name in the argument vector\n");
         return 255;
     }
     return finish_output(run(argc, argv) == 0 ? 0 : 255);

@@ -1,38 +1,36 @@
-// Command lines of the launcher and the location of its own file.
+// The two command lines: an installer image's and a bare launcher's.
 #ifndef VORLAN_OPTIONS_H
 #define VORLAN_OPTIONS_H
 
-enum tar_action { TAR_EXTRACT = 0, TAR_LIST = 1, TAR_CUSTOM = 2 };
+#include "extract.h"
+#include "owned.h"
 
-// Filled by one of the two parsers; main zeroes it first.
-struct launcher_options {
-    int confirm;
-    int check;
-    int info;
-    int noexec;
-    int create;
-    char *installer_name;
-    char *tar_name;
-    char *target_dir;
-    char *tar_command;
-    char **script_args;  // null-terminated; null when no words follow "--"
-    int tar_action;
+#include <string_view>
+
+// finished: --help, -h or --version has been answered on stdout.
+// failed: reported, by the parser or by getopt.
+enum class parse_result { proceed, finished, failed };
+
+struct run_options {
+    bool confirm = false;
+    bool check = false;
+    bool info = false;
+    bool noexec = false;
+    tar_action action = tar_action::extract;
+    const char *target_dir = nullptr;     // from argv; null for the default
+    heap_string tar_command;              // "tar ARG - ARGS..." for tar_action::custom
+    char *const *script_args = nullptr;   // the words after "--", within argv
 };
 
-// Both return 0, or -1 after reporting; --help, -h and --version end the process.
-int parse_options(int argc, char **argv, launcher_options *options);
-int parse_options_create(int argc, char **argv, launcher_options *options);
+struct create_options {
+    bool create = false;
+    const char *installer_name = nullptr;  // both from argv
+    const char *tar_name = nullptr;
+};
 
-// Heap strings owned by the caller; null after the cause has been reported.
-char *get_prog_path(const char *argv0);
-void free_prog_path(char *prog_path);
-char *get_prog_name(const char *argv0);
-void free_prog_name(char *prog_name);
-
-// Flushes stdout, remembering why the first failed flush failed.
-void flush_stdout();
-// Flushes stdout and ends the process, failing when the output was lost.
-[[noreturn]] void exit_flushed(int status);
-int finish_output(int status);
+// Each scans argv from getopt's optind on.
+parse_result parse_run_options(int argc, char **argv, std::string_view prog_name, run_options &options);
+parse_result parse_create_options(int argc, char **argv, std::string_view prog_name,
+                                  create_options &options);
 
 #endif

@@ -1,6 +1,7 @@
 #include "progress.h"
 
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -108,4 +109,12 @@ void progress_meter::erase()
     const size_t size = static_cast<size_t>(2 * shown_);
     shown_ = 0;
     write_all(line, size);
+}
+
+uint64_t bytes_after(FILE *stream, uint64_t offset)
+{
+    struct stat file_stat;
+    if (fstat(fileno(stream), &file_stat) != 0 || static_cast<uint64_t>(file_stat.st_size) <= offset)
+        return 0;
+    return static_cast<uint64_t>(file_stat.st_size) - offset;
 }

@@ -6,6 +6,11 @@
 #define VORLAN_PROGRESS_H
 
 #include <cstdint>
+#include <cstdio>
+
+// What a pass from offset to the end of the stream's file will see; 0 (no
+// meter) when unknown.
+uint64_t bytes_after(FILE *stream, uint64_t offset);
 
 class progress_meter {
 public:

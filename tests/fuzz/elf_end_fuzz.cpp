@@ -1,6 +1,6 @@
 // Any bytes as the launcher's own file: the ELF end rule must return an end
 // or -1, never read out of bounds or overflow.
-#include "elf_funcs.h"
+#include "elf_end.h"
 
 #include <cstdint>
 #include <cstdio>

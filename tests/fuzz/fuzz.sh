@@ -77,10 +77,14 @@ make_seeds() {
 }
 
 build_target() {
+    # Every unit of the launcher but its main.
+    set -- "$here/${target}_fuzz.cpp"
+    for unit in "$top"/launcher/*.cpp; do
+        [ "$unit" = "$top/launcher/main.cpp" ] || set -- "$@" "$unit"
+    done
     clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
         -D_FILE_OFFSET_BITS=64 -I"$top/launcher" \
-        "$here/${target}_fuzz.cpp" "$top/launcher/elf_funcs.cpp" "$top/launcher/installer.cpp" \
-        "$top/launcher/options.cpp" /usr/lib/x86_64-linux-gnu/libtomcrypt.a \
+        "$@" /usr/lib/x86_64-linux-gnu/libtomcrypt.a \
         -o "$work/$target" || die "cannot build $target"
 }
 

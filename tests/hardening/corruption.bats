@@ -72,7 +72,7 @@ unread_field_positions() {
 
 @test "the sweep image: a clean run extracts exactly install.sh" {
     [ "$L_END" = "$(stat -c %s "$LAUNCHER")" ]
-    [ "$L_SIZE" = $((L_END + 24 + 2048)) ]
+    [ "$L_SIZE" = $((L_END + HEADER_SIZE + 2048)) ]
     [ "$L_TABLE_READ_END" = "$L_END" ]   # the table is the last thing in the launcher
     run_once -1 0
     check_kind ok clean
@@ -100,9 +100,9 @@ unread_field_positions() {
     local step
     step=$(stride 32 128)
     local -a positions
-    mapfile -t positions < <(seq "$L_END" $((L_END + 24 + 7)); seq $((L_END + 32)) "$step" $((L_SIZE - 9)); seq $((L_SIZE - 8)) $((L_SIZE - 1)))
+    mapfile -t positions < <(seq "$L_END" $((L_END + HEADER_SIZE + 7)); seq $((L_END + HEADER_SIZE + 8)) "$step" $((L_SIZE - 9)); seq $((L_SIZE - 8)) $((L_SIZE - 1)))
     sweep_flips 255 "${positions[@]}"
-    full_sweep && sweep_flips 1 $(seq "$L_END" $((L_END + 23)))
+    full_sweep && sweep_flips 1 $(seq "$L_END" $((L_END + HEADER_SIZE - 1)))
     report_counts "payload"
     cat mismatches >&3
     [ "$COUNT_MISMATCH" = 0 ]

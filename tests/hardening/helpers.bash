@@ -121,7 +121,7 @@ kind_for_end() {
         KIND=bare
     elif ugt "$end" $((size - 8)); then
         KIND=size
-    elif ugt "$end" $((size - 24)); then
+    elif ugt "$end" $((size - HEADER_SIZE)); then
         KIND=checksum
     elif [ "$end" = "$L_END" ] && [ "$size" = "$L_SIZE" ]; then
         KIND=ok

@@ -55,11 +55,11 @@ only_files() {
 @test "an image is the launcher, the size, the digest and the tar, byte for byte" {
     check_run "" "" 0 -- launch ./bare --create out.run p.tar
     T=$(stat -c %s p.tar)
-    [ "$(stat -c %s out.run)" -eq $((E + 24 + T)) ]
+    [ "$(stat -c %s out.run)" -eq $((E + HEADER_SIZE + T)) ]
     cmp -n "$E" bare out.run
     cmp <(le64 "$T") <(bytes_at out.run "$E" 8)
     [ "$(bytes_at out.run $((E + 8)) 16 | od -An -tx1 | tr -d ' \n')" = "$(md5sum <p.tar | cut -c1-32)" ]
-    cmp p.tar <(tail -c +$((E + 25)) out.run)
+    cmp p.tar <(tail -c +$((E + HEADER_SIZE + 1)) out.run)
     [ "$(stat -c %a out.run)" = 755 ]
     only_files bare p p.tar out.run
 }
@@ -67,7 +67,7 @@ only_files() {
 @test "--c abbreviates --create and words after the tar file are ignored" {
     check_run "" "" 0 -- launch ./bare --c out.run p.tar extra words
     cmp -n "$E" bare out.run
-    cmp p.tar <(tail -c +$((E + 25)) out.run)
+    cmp p.tar <(tail -c +$((E + HEADER_SIZE + 1)) out.run)
     only_files bare p p.tar out.run
 }
 
@@ -82,15 +82,15 @@ only_files() {
     chmod 600 out.run
     check_run "" "" 0 -- launch ./bare --create out.run p.tar
     [ "$(stat -c %a out.run)" = 755 ]
-    [ "$(stat -c %s out.run)" -eq $((E + 24 + $(stat -c %s p.tar))) ]
-    cmp p.tar <(tail -c +$((E + 25)) out.run)
+    [ "$(stat -c %s out.run)" -eq $((E + HEADER_SIZE + $(stat -c %s p.tar))) ]
+    cmp p.tar <(tail -c +$((E + HEADER_SIZE + 1)) out.run)
     only_files bare p p.tar out.run
 }
 
 @test "an empty tar file gives a header of size 0 and the digest of nothing" {
     : >empty.tar
     check_run "" "" 0 -- launch ./bare --create out.run empty.tar
-    [ "$(stat -c %s out.run)" -eq $((E + 24)) ]
+    [ "$(stat -c %s out.run)" -eq $((E + HEADER_SIZE)) ]
     cmp <(le64 0) <(bytes_at out.run "$E" 8)
     [ "$(bytes_at out.run $((E + 8)) 16 | od -An -tx1 | tr -d ' \n')" = d41d8cd98f00b204e9800998ecf8427e ]
     check_run $'Verifying archive integrity... Succeed.\n' "" 0 -- launch ./out.run --check
@@ -101,9 +101,9 @@ only_files() {
     T=$(stat -c %s p8.tar)
     [ $((T % 4096)) -eq 0 ]
     check_run "" "" 0 -- launch ./bare --create out.run p8.tar
-    [ "$(stat -c %s out.run)" -eq $((E + 24 + T)) ]
+    [ "$(stat -c %s out.run)" -eq $((E + HEADER_SIZE + T)) ]
     cmp <(le64 "$T") <(bytes_at out.run "$E" 8)
-    cmp p8.tar <(tail -c +$((E + 25)) out.run)
+    cmp p8.tar <(tail -c +$((E + HEADER_SIZE + 1)) out.run)
     check_run $'Verifying archive integrity... Succeed.\n' "" 0 -- launch ./out.run --check
 }
 
@@ -112,7 +112,7 @@ only_files() {
     check_run "" "" 0 -- launch ./bare --create one.run big.tar
     check_run "" "" 0 -- launch ./bare --create two.run big.tar
     cmp one.run two.run
-    cmp big.tar <(tail -c +$((E + 25)) one.run)
+    cmp big.tar <(tail -c +$((E + HEADER_SIZE + 1)) one.run)
 }
 
 @test "a missing tar file leaves an existing installer untouched and nothing behind" {
@@ -190,7 +190,7 @@ only_files() {
     # The launcher's whole blocks fit; the buffered rest (its last partial
     # block, the header and a small tar) does not.
     head -c 100 /dev/urandom >small.tar
-    [ $((E % 4096 + 24 + 100)) -lt 4096 ] || skip "launcher size leaves no room for the buffered tail"
+    [ $((E % 4096 + HEADER_SIZE + 100)) -lt 4096 ] || skip "launcher size leaves no room for the buffered tail"
     run unshare -m bash -c '
         mount -t tmpfs -o size=$(( ($1 / 4096 + 1) * 4096 )) vorlan-test "$2" || exit 99
         cd "$2" && echo old >out.run && chmod 600 out.run || exit 99
@@ -268,7 +268,7 @@ traced() {
     mkdir sub
     check_run "" "" 0 -- launch ./bare --create sub/out.run p.tar
     [ "$(ls -A sub)" = out.run ]
-    cmp p.tar <(tail -c +$((E + 25)) sub/out.run)
+    cmp p.tar <(tail -c +$((E + HEADER_SIZE + 1)) sub/out.run)
     only_files bare p p.tar sub
 }
 
@@ -303,7 +303,7 @@ create_traced() {
     [ "$(cat "$CAPTURE/trace")" = "fsync(<$dir/out.run.XXXXXX>) = 0
 rename(\"sub/out.run.XXXXXX\", \"sub/out.run\") = 0
 fsync(<$dir>) = 0" ]
-    cmp p.tar <(tail -c +$((E + 25)) sub/out.run)
+    cmp p.tar <(tail -c +$((E + HEADER_SIZE + 1)) sub/out.run)
 }
 
 @test "a failed sync is a write failure: before the rename the old installer stays, after it the new one" {
@@ -317,5 +317,5 @@ fsync(<$dir>) = 0" ]
     [ "$status" -eq 255 ] && [ ! -s "$CAPTURE/out" ]
     [ "$(cat "$CAPTURE/err")" = "Cannot write sub/out.run: Input/output error" ]
     [ "$(ls -A sub)" = out.run ]
-    cmp p.tar <(tail -c +$((E + 25)) sub/out.run)
+    cmp p.tar <(tail -c +$((E + HEADER_SIZE + 1)) sub/out.run)
 }

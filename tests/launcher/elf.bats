@@ -69,6 +69,17 @@ damaged() {
     check_run "" $'Archive size read error\n' 255 -- launch_as ./far ./bare --info
 }
 
+@test "an ELF64 section end at or above 2^63 makes it an image without a header" {
+    [ "$LAUNCHER_ARCH" = x86_64 ] || skip "ELF32 offsets end below 2^32"
+    # The first record (SHT_NULL) counts as a section with file bytes; its
+    # sh_offset lies 24 bytes in.
+    local table
+    table=$(od -An -t u8 -j "$SHOFF" -N 8 bare)
+    cp bare far
+    le64 $((1 << 63)) | dd of=far bs=1 seek=$((table + 24)) conv=notrunc status=none
+    check_run "" $'Archive size read error\n' 255 -- launch_as ./far ./bare --info
+}
+
 @test "one byte appended to a bare launcher makes it an image" {
     cp bare plus
     printf x >>plus

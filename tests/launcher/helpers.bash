@@ -6,6 +6,10 @@ BUILD_DIR=${BUILD_DIR:-$SOURCE_DIR/build}
 LAUNCHER_ARCH=${LAUNCHER_ARCH:-x86_64}
 LAUNCHER=${LAUNCHER:-$BUILD_DIR/launcher/vorlan-launcher-$LAUNCHER_ARCH}
 
+# The payload header behind the launcher's image: the tar's size, 8 bytes,
+# and its MD5 digest, 16 bytes.
+HEADER_SIZE=$((8 + 16))
+
 # This kernel may refuse i386 executables: then every run of a launcher or an
 # image built from it goes through qemu-i386, named by its absolute path so
 # that tests may run it with any PATH. The scripts' own rule decides.

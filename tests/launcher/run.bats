@@ -35,7 +35,7 @@ info() {
 }
 
 @test "--info succeeds on an image whose archive is corrupt" {
-    printf X | dd of=s.run bs=1 seek=$((E + 24 + 600)) conv=notrunc status=none
+    printf X | dd of=s.run bs=1 seek=$((E + HEADER_SIZE + 600)) conv=notrunc status=none
     echo extra >>s.run
     info "$KB" s.run.dir
     check_run "$INFO" "" 0 -- launch ./s.run --info
@@ -64,7 +64,7 @@ info() {
 
 @test "a corrupted archive byte fails the check and nothing is extracted" {
     # The byte lies in install.sh's contents.
-    printf X | dd of=s.run bs=1 seek=$((E + 24 + 1030)) conv=notrunc status=none
+    printf X | dd of=s.run bs=1 seek=$((E + HEADER_SIZE + 1030)) conv=notrunc status=none
     check_run "$FAILED" "" 255 -- launch ./s.run --check
     check_run "$FAILED" "" 255 -- launch ./s.run
     [ ! -e s.run.dir ]
@@ -103,7 +103,7 @@ info() {
 }
 
 @test "an image cut right after the header holds an empty archive" {
-    head -c $((E + 24)) s.run >cut.run
+    head -c $((E + HEADER_SIZE)) s.run >cut.run
     chmod 755 cut.run
     check_run "$FAILED" "" 255 -- launch ./cut.run --check
 }

@@ -1,4 +1,6 @@
-#include "elf_funcs.h"
+#include "elf_end.h"
+
+#include "captured_reports.h"
 
 #include <gtest/gtest.h>
 
@@ -68,9 +70,9 @@ end_result elf_end_of(const std::vector<unsigned char> &bytes)
     EXPECT_NE(stream, nullptr);
     EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), stream), bytes.size());
     fflush(stream);
-    testing::internal::CaptureStderr();
+    captured_reports reports;
     const int64_t end = find_elf_end(stream);
-    end_result result{end, testing::internal::GetCapturedStderr()};
+    end_result result{end, reports.text()};
     fclose(stream);
     return result;
 }
@@ -204,6 +206,18 @@ TEST(ElfEnd, Elf64ShortHeaderAndZeroTableOffset)
               "ELF header read error: Success\n");
     put_le(good, 40, 0, 8);
     EXPECT_EQ(elf_end_of(good).err, "Cannot find ELF section header\n");
+}
+
+// No seek reaches past INT64_MAX; the payload header read reports such an end.
+TEST(ElfEnd, Elf64EndsAtOrAbove2To63AreClampedToInt64Max)
+{
+    for (uint64_t offset : {1ull << 63, ~0ull - 100}) {
+        crafted_elf elf = typical(2);
+        elf.sections[3] = {1, offset, 100};
+        const end_result r = elf_end_of(build(elf));
+        EXPECT_EQ(r.end, INT64_MAX) << offset;
+        EXPECT_EQ(r.err, "") << offset;
+    }
 }
 
 // A bare launcher ends exactly at its ELF end: the rule on the real binaries.

@@ -1,6 +1,10 @@
-#include "installer.h"
+#include "payload.h"
+
+#include "captured_reports.h"
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -31,7 +35,7 @@ std::string md5_of(const std::string &bytes)
 {
     FILE *stream = stream_of(bytes);
     unsigned char digest[DIGEST_SIZE];
-    EXPECT_EQ(calc_md5_sum(stream, digest), 0);
+    EXPECT_EQ(compute_digest(stream, digest), 0);
     EXPECT_TRUE(feof(stream));
     fclose(stream);
     return hex(digest, DIGEST_SIZE);
@@ -99,36 +103,67 @@ TEST(Md5, ReadErrorLeavesTheDigestAlone)
     ASSERT_NE(stream, nullptr);
     unsigned char digest[DIGEST_SIZE];
     memset(digest, 0xAB, sizeof digest);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(calc_md5_sum(stream, digest), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Read file error\n");
+    captured_reports reports;
+    EXPECT_EQ(compute_digest(stream, digest), FAILURE);
+    EXPECT_EQ(reports.text(), "Read file error\n");
     unsigned char untouched[DIGEST_SIZE];
     memset(untouched, 0xAB, sizeof untouched);
     EXPECT_EQ(memcmp(digest, untouched, DIGEST_SIZE), 0);
     fclose(stream);
 }
 
-TEST(CheckTar, HashesFromTheOffsetToTheEnd)
+TEST(VerifyPayloadDigest, HashesFromTheOffsetToTheEnd)
 {
     const std::string image = std::string(100, 'x') + "payload";
     FILE *stream = stream_of(image);
     unsigned char digest[DIGEST_SIZE];
     FILE *payload = stream_of("payload");
-    ASSERT_EQ(calc_md5_sum(payload, digest), 0);
+    ASSERT_EQ(compute_digest(payload, digest), 0);
     fclose(payload);
 
-    EXPECT_EQ(check_tar(stream, 100, digest), 0);
-    EXPECT_NE(check_tar(stream, 99, digest), 0);
+    EXPECT_TRUE(verify_payload_digest(stream, 100, digest));
+    EXPECT_FALSE(verify_payload_digest(stream, 99, digest));
     clearerr(stream);
     fseek(stream, 0, SEEK_END);
     fputc('!', stream);  // appended bytes are part of the protected range
-    EXPECT_NE(check_tar(stream, 100, digest), 0);
+    EXPECT_FALSE(verify_payload_digest(stream, 100, digest));
 
-    FILE *empty = stream_of(std::string(24, 'h'));
+    FILE *empty = stream_of(std::string(PAYLOAD_HEADER_SIZE, 'h'));
     FILE *nothing = stream_of("");
-    ASSERT_EQ(calc_md5_sum(nothing, digest), 0);
-    EXPECT_EQ(check_tar(empty, 24, digest), 0);
+    ASSERT_EQ(compute_digest(nothing, digest), 0);
+    EXPECT_TRUE(verify_payload_digest(empty, PAYLOAD_HEADER_SIZE, digest));
     fclose(nothing);
     fclose(empty);
     fclose(stream);
+}
+
+TEST(PayloadHeader, SizeFieldIsReadInFullLittleEndian)
+{
+    const std::string digest = "0123456789abcdef";
+    FILE *stream = stream_of("elf" + std::string("\x08\x07\x06\x05\x04\x03\x02\x01", 8) + digest);
+    payload_header header = {};
+    EXPECT_EQ(read_payload_header(stream, 3, header), 0);
+    EXPECT_EQ(header.archive_size, 0x0102030405060708u);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(header.digest), DIGEST_SIZE), digest);
+    fclose(stream);
+}
+
+TEST(PayloadHeader, ShortFieldsAreReported)
+{
+    const struct {
+        int64_t at;
+        std::string err;
+    } cases[] = {
+        {0, "Archive checksum read error\n"},        // a size field, half a digest
+        {16, "Archive size read error\n"},           // seven bytes left
+        {INT64_MAX, "Archive size read error\n"},    // the end of a clamped ELF64 image
+    };
+    for (const auto &c : cases) {
+        FILE *stream = stream_of(std::string(23, 'h'));
+        payload_header header = {};
+        captured_reports reports;
+        EXPECT_EQ(read_payload_header(stream, c.at, header), FAILURE) << c.at;
+        EXPECT_EQ(reports.text(), c.err) << c.at;
+        fclose(stream);
+    }
 }

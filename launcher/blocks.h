@@ -1,0 +1,48 @@
+// The block loop every pass over a stream shares: the digest, the copy into
+// tar's pipe and the copies into a new image.
+#ifndef VORLAN_BLOCKS_H
+#define VORLAN_BLOCKS_H
+
+#include "progress.h"
+
+#include <cstddef>
+#include <cstdio>
+
+// Reads and writes go in 4 KiB blocks; a larger stdio buffer behind each
+// stream turns them into far fewer system calls.
+constexpr size_t BLOCK_SIZE = 4096;
+constexpr size_t STREAM_BUFFER_SIZE = 128 * 1024;
+
+enum class blocks_end { done, read_failed, use_failed };
+
+// Hands every block from the stream's position to its end to use(block, size),
+// which returns false to stop.
+template <typename Use>
+blocks_end for_each_block(FILE *from, Use use)
+{
+    unsigned char block[BLOCK_SIZE];
+    for (;;) {
+        const size_t got = fread(block, 1, BLOCK_SIZE, from);
+        if (got < BLOCK_SIZE && ferror(from))
+            return blocks_end::read_failed;
+        if (got > 0 && !use(block, got))
+            return blocks_end::use_failed;
+        if (got < BLOCK_SIZE)
+            return blocks_end::done;
+    }
+}
+
+// Copies from the stream's position to its end; use_failed is a failed write.
+// A meter, when given, follows the copy; erasing it is the caller's.
+inline blocks_end copy_stream(FILE *from, FILE *to, progress_meter *meter = nullptr)
+{
+    return for_each_block(from, [to, meter](const unsigned char *block, size_t size) {
+        if (fwrite(block, 1, size, to) != size)
+            return false;
+        if (meter != nullptr)
+            meter->advance(size);
+        return true;
+    });
+}
+
+#endif

@@ -1,0 +1,118 @@
+#include "elf_end.h"
+
+#include "report.h"
+
+#include <cerrno>
+#include <cstddef>
+
+namespace {
+
+constexpr size_t EI_NIDENT = 16;
+constexpr uint64_t SHT_NOBITS = 8;
+
+// Per-class layout of the fields the end rule reads.
+struct elf_layout {
+    size_t header_size;
+    size_t shoff_at, shoff_width;
+    size_t shentsize_at, shnum_at;
+    size_t record_size;
+    size_t type_at, offset_at, size_at, field_width;
+    uint64_t width_mask;  // the ELF32 sums wrap at 32 bits, as its offsets do
+};
+
+constexpr elf_layout ELF32_LAYOUT = {52, 32, 4, 46, 48, 40, 4, 16, 20, 4, UINT32_MAX};
+constexpr elf_layout ELF64_LAYOUT = {64, 40, 8, 58, 60, 64, 4, 24, 32, 8, UINT64_MAX};
+constexpr size_t LARGEST_RECORD = 64;
+
+// ELF fields are read little-endian whatever the header declares.
+uint64_t read_le(const unsigned char *bytes, size_t width)
+{
+    uint64_t value = 0;
+    for (size_t i = width; i > 0; --i)
+        value = (value << 8) | bytes[i - 1];
+    return value;
+}
+
+// Reads size bytes; a short read at the end of the file has no system error.
+int read_fully(FILE *stream, unsigned char *buffer, size_t size, const char *context)
+{
+    if (fread(buffer, 1, size, stream) == size)
+        return 0;
+    return report_error(context, ferror(stream) ? errno : NO_SYSTEM_ERROR);
+}
+
+// The ELF class (1 or 2) from a valid identification; FAILURE after a report.
+int read_elf_class(FILE *stream)
+{
+    unsigned char ident[EI_NIDENT];
+    rewind(stream);
+    if (read_fully(stream, ident, EI_NIDENT, "ELF ident read error") != 0)
+        return FAILURE;
+    if (ident[0] != 0x7F || ident[1] != 'E' || ident[2] != 'L' || ident[3] != 'F'
+        || ident[4] == 0 || ident[5] == 0 || ident[6] != 1)
+        return report("ELF ident error\n");
+    return ident[4];
+}
+
+// The furthest end of a section that occupies file bytes.
+int sections_end(FILE *stream, const elf_layout &layout, size_t shnum, uint64_t &end)
+{
+    end = 0;
+    for (size_t i = 0; i < shnum; ++i) {
+        unsigned char record[LARGEST_RECORD];
+        if (read_fully(stream, record, layout.record_size, "ELF section header read error") != 0)
+            return FAILURE;
+        if (read_le(record + layout.type_at, 4) == SHT_NOBITS)
+            continue;
+        const uint64_t section_end = (read_le(record + layout.offset_at, layout.field_width)
+                                      + read_le(record + layout.size_at, layout.field_width))
+            & layout.width_mask;
+        if (section_end > end)
+            end = section_end;
+    }
+    return 0;
+}
+
+int64_t find_class_end(FILE *stream, const elf_layout &layout)
+{
+    unsigned char header[ELF64_LAYOUT.header_size];
+    if (read_fully(stream, header, layout.header_size, "ELF header read error") != 0)
+        return FAILURE;
+    const uint64_t shoff = read_le(header + layout.shoff_at, layout.shoff_width);
+    const uint64_t shentsize = read_le(header + layout.shentsize_at, 2);
+    const size_t shnum = static_cast<size_t>(read_le(header + layout.shnum_at, 2));
+
+    if (shoff == 0)
+        return report("Cannot find ELF section header\n");
+    // No seek reaches past INT64_MAX; nothing has failed there yet.
+    if (shoff > static_cast<uint64_t>(INT64_MAX))
+        return report_error("Seek to section header error", NO_SYSTEM_ERROR);
+    if (fseeko(stream, static_cast<off_t>(shoff), SEEK_SET) != 0)
+        return report_errno("Seek to section header error");
+    uint64_t end = 0;
+    if (sections_end(stream, layout, shnum, end) != 0)
+        return FAILURE;
+    const uint64_t table_end = (shoff + shentsize * shnum) & layout.width_mask;
+    if (table_end > end)
+        end = table_end;
+    // A malformed 64-bit header can name an end no file reaches.
+    return end > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(end);
+}
+
+} // namespace
+
+int64_t find_elf_end(FILE *stream)
+{
+    const int elf_class = read_elf_class(stream);
+    if (elf_class < 0)
+        return FAILURE;
+    rewind(stream);
+    switch (elf_class) {
+    case 1:
+        return find_class_end(stream, ELF32_LAYOUT);
+    case 2:
+        return find_class_end(stream, ELF64_LAYOUT);
+    default:
+        return report("Unknown ELF class\n");
+    }
+}

@@ -1,0 +1,120 @@
+#include "extract.h"
+
+#include "blocks.h"
+#include "owned.h"
+#include "progress.h"
+#include "report.h"
+#include "target.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+
+namespace {
+
+// Root extracts as itself, so every new entry is owned by 0:0, and leaves the
+// owner and mode of directories that were already there alone.
+constexpr char EXTRACT_COMMAND_ROOT[] = "tar --no-same-owner --no-overwrite-dir -xf -";
+constexpr char EXTRACT_COMMAND[] = "tar -xf -";
+constexpr char LIST_COMMAND[] = "tar -tvf -";
+
+struct pclose_deleter {
+    void operator()(FILE *pipe) const { pclose(pipe); }
+};
+// Closed unchecked on a failure before the copy; after it, pclose(pipe.release()).
+using tar_pipe = std::unique_ptr<FILE, pclose_deleter>;
+
+// pclose's status, told apart: a failed wait has an errno, a failed tar has an exit status.
+int report_tar_status(int status)
+{
+    if (status == -1)
+        return report_errno("Close tar pipe error");
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return 0;
+    if (WIFSIGNALED(status))
+        return report("Close tar pipe error: tar killed by signal %d\n", WTERMSIG(status));
+    return report("Close tar pipe error: tar exited with status %d\n", WEXITSTATUS(status));
+}
+
+tar_pipe open_tar_pipe(tar_action action, const char *tar_command, const char *target_dir)
+{
+    const char *command = tar_command;
+    if (action == tar_action::extract) {
+        if (enter_target(target_dir) != 0)
+            return nullptr;
+        command = getuid() == 0 ? EXTRACT_COMMAND_ROOT : EXTRACT_COMMAND;
+        // Announced before tar starts, so that its messages follow the line.
+        printf("Uncompressing in %s...\n", target_dir);
+    } else if (action == tar_action::list) {
+        command = LIST_COMMAND;
+    }
+    flush_stdout();
+    tar_pipe pipe(popen(command, "w"));
+    if (pipe == nullptr) {
+        report_errno("Open tar pipe error");
+        return nullptr;
+    }
+    static char pipe_buffer[STREAM_BUFFER_SIZE];
+    setvbuf(pipe.get(), pipe_buffer, _IOFBF, sizeof pipe_buffer);
+    // A larger pipe wakes tar less often; the default capacity still works.
+    fcntl(fileno(pipe.get()), F_SETPIPE_SZ, 1 << 20);
+    return pipe;
+}
+
+} // namespace
+
+int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action,
+                        const char *tar_command, const char *target_dir)
+{
+    tar_pipe pipe = open_tar_pipe(action, tar_command, target_dir);
+    if (pipe == nullptr)
+        return FAILURE;
+    if (fseeko(stream, static_cast<off_t>(archive_offset), SEEK_SET) != 0)
+        return report_errno("Seek to tar error");
+    // A tar that stops reading early must not end the launcher silently
+    // (tar itself was started with the default handler).
+    signal(SIGPIPE, SIG_IGN);
+    // Listings and custom commands write to the terminal themselves.
+    progress_meter meter(action == tar_action::extract ? bytes_after(stream, archive_offset) : 0);
+    blocks_end copied = copy_stream(stream, pipe.get(), &meter);
+    if (copied == blocks_end::read_failed) {
+        meter.erase();
+        report("Read tar error\n");  // before tar's own complaint about the cut archive
+    } else if (copied == blocks_end::done && fflush(pipe.get()) != 0) {
+        copied = blocks_end::use_failed;
+    }
+    const int write_errno = errno;
+    // Gone before tar's last messages, which start on a clean line.
+    meter.erase();
+    const int status = pclose(pipe.release());
+    signal(SIGPIPE, SIG_DFL);
+    if (copied == blocks_end::read_failed)
+        return FAILURE;
+    if (copied == blocks_end::use_failed) {
+        // A tar that failed and closed its end says why in its status.
+        if (write_errno == EPIPE && report_tar_status(status) != 0)
+            return FAILURE;
+        return report("Write to tar pipe error\n");
+    }
+    return report_tar_status(status);
+}
+
+int exec_install_script(char *const *script_args)
+{
+    size_t count = 0;
+    while (script_args != nullptr && script_args[count] != nullptr)
+        ++count;
+    std::unique_ptr<char *, free_deleter> argv(static_cast<char **>(calloc(count + 3, sizeof(char *))));
+    if (argv == nullptr)
+        return report_errno("Script argv allocation");
+    argv.get()[0] = const_cast<char *>("sh");
+    argv.get()[1] = const_cast<char *>("./install.sh");
+    for (size_t i = 0; i < count; ++i)
+        argv.get()[i + 2] = script_args[i];
+    flush_stdout();
+    execv("/bin/sh", argv.get());
+    return report_errno("Cannot exec install.sh");
+}

@@ -1,0 +1,21 @@
+// Extraction: the payload through the system tar, then the hand-over to the
+// embedded script.
+#ifndef VORLAN_EXTRACT_H
+#define VORLAN_EXTRACT_H
+
+#include <cstdint>
+#include <cstdio>
+
+enum class tar_action { extract, list, custom };
+
+// Feeds the stream from archive_offset to its end to tar: extracting into
+// target_dir (made if missing), listing, or as tar_command (custom); 0 when
+// tar succeeded, FAILURE after a report.
+int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action,
+                        const char *tar_command, const char *target_dir);
+
+// Becomes "/bin/sh ./install.sh ARGS..." in the current directory; returns
+// FAILURE, after a report, only when that failed.
+int exec_install_script(char *const *script_args);
+
+#endif

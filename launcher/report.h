@@ -1,0 +1,34 @@
+// Every message of the launcher, and the state of standard output.
+#ifndef VORLAN_REPORT_H
+#define VORLAN_REPORT_H
+
+#include <cstdio>
+
+// What a reporting function returns, so that a caller ends with `return report(...)`.
+constexpr int FAILURE = -1;
+
+// strerror(0) reads "Success": the text of a read that came up short at the
+// end of a file, where no system call failed.
+constexpr int NO_SYSTEM_ERROR = 0;
+
+// Messages go to standard error unless another stream is given (tests do).
+void report_to(FILE *stream);
+
+// The formatted text, newline included; FAILURE.
+[[gnu::format(printf, 1, 2)]] int report(const char *format, ...);
+
+// "context: <text of error>" and a newline; FAILURE.
+int report_error(const char *context, int error);
+int report_errno(const char *context);
+
+// "<failed> <name>: <text of error>", for a call that failed on a named file.
+int report_file_error(const char *failed, const char *name, int error);
+
+// Flushes stdout, remembering why the first failed flush failed.
+void flush_stdout();
+
+// Output that could not be written turns success into failure (a full disk,
+// a closed pipe): the status to exit with.
+int finish_output(int status);
+
+#endif
