@@ -19,29 +19,7 @@ teardown() {
 @test "a terminal in KOI8-R: the converted agreement is paged and returns by itself" {
     command -v tmux >/dev/null || skip "tmux is not installed"
     local session=vorlan-ru-$$-$LAUNCHER_ARCH
-    in_namespace "
-        tmux -L $session new-session -d -x 100 -y 30 -c "$WORK" \
-            'LANG=ru_RU.KOI8-R $EMULATOR ./$INSTALLER_NAME; echo \$? >status; sleep 60' 3>&-
-        trap 'tmux -L $session kill-server 2>/dev/null' EXIT
-        screen() { tmux -L $session capture-pane -p -S -300 >screen; }
-        wait_for() {
-            for _ in \$(seq 150); do screen; grep -q -e \"\$1\" screen && return 0; sleep 0.1; done
-            return 1
-        }
-        wait_for '--More--'
-        cp screen paged
-        # Only space, which pages on, until the question shows.
-        for _ in \$(seq 60); do
-            grep -q 'Accept? (yes/NO)' screen && break
-            tmux -L $session send-keys ' '
-            sleep 0.2
-            screen
-        done
-        tmux -L $session send-keys 'yes' Enter
-        wait_for 'server certificate'
-        tmux -L $session send-keys Enter
-        wait_for 'Installation completed'
-        for _ in \$(seq 50); do [ -s status ] && break; sleep 0.1; done
+    in_namespace "$(on_terminal "$session" ru_RU.KOI8-R "")
         grep '^certificate=' /etc/opt/vorlansoft/cresta-proxy/vlproxy.conf >recorded"
     [ "$(cat status)" = 0 ]
     grep -q -e '--More--' paged

@@ -35,3 +35,36 @@ in_namespace() {
 
 # A certificate for the question, in a place the installation does not own.
 CERT_SETUP='mkdir -p /etc/opt/ssl && printf "%s\n" "-----BEGIN CERTIFICATE-----" MIIB "-----END CERTIFICATE-----" >/etc/opt/ssl/server.pem'
+
+# on_terminal SESSION LOCALE CERTIFICATE_KEYS: the script that runs the
+# installer in a tmux terminal, pages the agreement with space only (the
+# pager must return by itself at the end), answers "yes", answers the
+# certificate question with CERTIFICATE_KEYS and Enter, and waits for the
+# end. It leaves the first page in "paged", the last screen in "screen" and
+# the exit status in "status". The tmux server must not hold bats' output
+# descriptor open.
+on_terminal() {
+    printf '%s' "
+        tmux -L $1 new-session -d -x 100 -y 30 -c '$WORK' \\
+            'LANG=$2 $EMULATOR ./$INSTALLER_NAME; echo \$? >status; sleep 60' 3>&-
+        trap 'tmux -L $1 kill-server 2>/dev/null' EXIT
+        screen() { tmux -L $1 capture-pane -p -S -300 >screen; }
+        wait_for() {
+            for _ in \$(seq 150); do screen; grep -q -e \"\$1\" screen && return 0; sleep 0.1; done
+            return 1
+        }
+        wait_for '--More--'
+        cp screen paged
+        for _ in \$(seq 60); do
+            grep -q 'Accept? (yes/NO)' screen && break
+            tmux -L $1 send-keys ' '
+            sleep 0.2
+            screen
+        done
+        tmux -L $1 send-keys 'yes' Enter
+        wait_for 'server certificate'
+        tmux -L $1 send-keys $3 Enter
+        wait_for 'Installation completed'
+        for _ in \$(seq 50); do [ -s status ] && break; sleep 0.1; done
+"
+}

@@ -80,31 +80,9 @@ RECORD='
 @test "a terminal: the real pager shows the agreement, keys answer the questions" {
     command -v tmux >/dev/null || skip "tmux is not installed"
     local session=vorlan-$$-$LAUNCHER_ARCH
-    # The launcher and everything it runs get the terminal as stdin and stdout;
-    # the tmux server must not hold bats' output descriptor open.
+    # The launcher and everything it runs get the terminal as stdin and stdout.
     in_namespace "$CERT_SETUP
-        tmux -L $session new-session -d -x 100 -y 30 -c "$WORK" \
-            'LANG=C.UTF-8 $EMULATOR ./$INSTALLER_NAME; echo \$? >status; sleep 60' 3>&-
-        trap 'tmux -L $session kill-server 2>/dev/null' EXIT
-        screen() { tmux -L $session capture-pane -p -S -300 >screen; }
-        wait_for() {
-            for _ in \$(seq 150); do screen; grep -q -e \"\$1\" screen && return 0; sleep 0.1; done
-            return 1
-        }
-        wait_for '--More--'
-        cp screen paged
-        # Only space, which pages on: the pager returns by itself at the end.
-        for _ in \$(seq 60); do
-            grep -q 'Accept? (yes/NO)' screen && break
-            tmux -L $session send-keys ' '
-            sleep 0.2
-            screen
-        done
-        tmux -L $session send-keys 'yes' Enter
-        wait_for 'server certificate'
-        tmux -L $session send-keys '/etc/opt/ssl/server.pem' Enter
-        wait_for 'Installation completed'
-        for _ in \$(seq 50); do [ -s status ] && break; sleep 0.1; done
+        $(on_terminal "$session" C.UTF-8 "'/etc/opt/ssl/server.pem'")
         $RECORD"
     [ "$(cat status)" = 0 ]
     grep -q -e '--More--' paged
