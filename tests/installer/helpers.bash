@@ -13,6 +13,15 @@ build_shipped() {
     sh "$SOURCE_DIR/scripts/build-shipped.sh" "$LAUNCHER" "$SHIPPED_DIR"
 }
 
+# setup_shipped: a work directory that root's namespace can enter, holding
+# the shipped installer.
+setup_shipped() {
+    setup_workdir
+    chmod 0755 "$WORK"
+    build_shipped
+    cp "$SHIPPED_DIR/$INSTALLER_NAME" "$WORK/"
+}
+
 # in_namespace SCRIPT: runs SCRIPT with bash as root in a private mount
 # namespace, with tmpfs over every path an installation writes. WORK stays
 # visible at its own path, so the script can leave results there. The script

@@ -5,10 +5,7 @@
 load helpers
 
 setup() {
-    setup_workdir
-    chmod 0755 "$WORK"
-    build_shipped
-    cp "$SHIPPED_DIR/$INSTALLER_NAME" "$WORK/"
+    setup_shipped
 }
 
 teardown() {
