@@ -41,12 +41,19 @@ int read_fully(FILE *stream, unsigned char *buffer, size_t size, const char *con
     return report_error(context, ferror(stream) ? errno : NO_SYSTEM_ERROR);
 }
 
+// The same, from the start of the file.
+int read_from_start(FILE *stream, unsigned char *buffer, size_t size, const char *context)
+{
+    if (fseeko(stream, 0, SEEK_SET) != 0)
+        return report_errno(context);
+    return read_fully(stream, buffer, size, context);
+}
+
 // The ELF class (1 or 2) from a valid identification; FAILURE after a report.
 int read_elf_class(FILE *stream)
 {
     unsigned char ident[EI_NIDENT];
-    rewind(stream);
-    if (read_fully(stream, ident, EI_NIDENT, "ELF ident read error") != 0)
+    if (read_from_start(stream, ident, EI_NIDENT, "ELF ident read error") != 0)
         return FAILURE;
     if (ident[0] != 0x7F || ident[1] != 'E' || ident[2] != 'L' || ident[3] != 'F'
         || ident[4] == 0 || ident[5] == 0 || ident[6] != 1)
@@ -76,7 +83,7 @@ int sections_end(FILE *stream, const elf_layout &layout, size_t shnum, uint64_t 
 int64_t find_class_end(FILE *stream, const elf_layout &layout)
 {
     unsigned char header[ELF64_LAYOUT.header_size];
-    if (read_fully(stream, header, layout.header_size, "ELF header read error") != 0)
+    if (read_from_start(stream, header, layout.header_size, "ELF header read error") != 0)
         return FAILURE;
     const uint64_t shoff = read_le(header + layout.shoff_at, layout.shoff_width);
     const uint64_t shentsize = read_le(header + layout.shentsize_at, 2);
@@ -106,7 +113,6 @@ int64_t find_elf_end(FILE *stream)
     const int elf_class = read_elf_class(stream);
     if (elf_class < 0)
         return FAILURE;
-    rewind(stream);
     switch (elf_class) {
     case 1:
         return find_class_end(stream, ELF32_LAYOUT);

@@ -17,11 +17,13 @@
 
 namespace {
 
+// Lines go out through fputs, never puts: one output routine fewer in the
+// static launchers.
 void show_info(uint64_t archive_size, const char *target_dir)
 {
     printf("TAR size: %llu KB \n", static_cast<unsigned long long>(size_b_to_kb(archive_size)));
     printf("Target directory: %s \n", target_dir);
-    puts("Script to run after the extraction: ./install.sh");
+    fputs("Script to run after the extraction: ./install.sh\n", stdout);
     printf("directory %s is permanent\n", target_dir);
 }
 
@@ -82,10 +84,10 @@ int run_image(int argc, char **argv, file_stream own_stream, int64_t elf_end, st
     fputs("Verifying archive integrity... ", stdout);
     flush_stdout();
     if (!verify_payload_digest(own_stream.get(), archive_offset, header.digest)) {
-        puts("Failed.");
+        fputs("Failed.\n", stdout);
         return FAILURE;
     }
-    puts("Succeed.");
+    fputs("Succeed.\n", stdout);
     flush_stdout();
     if (options.check)
         return 0;
