@@ -1,5 +1,6 @@
 #include "image.h"
 
+#include "background_sync.h"
 #include "blocks.h"
 #include "owned.h"
 #include "payload.h"
@@ -53,30 +54,42 @@ int append_file(FILE *from, FILE *to, const char *read_error, const char *write_
     return copy_reported(from, to, read_error, write_error);
 }
 
-int write_le64(uint64_t value, FILE *to)
+// The tar's size, and room for the digest that only a pass over the tar gives.
+int write_header_room(uint64_t tar_size, FILE *to)
 {
-    unsigned char bytes[sizeof value];
-    for (unsigned char &byte : bytes) {
-        byte = static_cast<unsigned char>(value & 0xFF);
-        value >>= 8;
-    }
-    return fwrite(bytes, 1, sizeof bytes, to) == sizeof bytes ? 0 : FAILURE;
+    unsigned char header[PAYLOAD_HEADER_SIZE] = {};
+    for (size_t i = 0; i < sizeof tar_size; i++)
+        header[i] = static_cast<unsigned char>(tar_size >> (8 * i));
+    return fwrite(header, 1, sizeof header, to) == sizeof header ? 0 : FAILURE;
 }
 
-// The parts of an installer image behind the launcher's own bytes.
+// The parts of an installer image behind the launcher's own bytes. The tar is
+// copied before its digest is taken, so that the kernel puts the copy on disk
+// while the digest pass reads instead of the final sync waiting for all of it.
 int write_payload(FILE *tar, uint64_t tar_size, FILE *installer, const char *installer_name)
 {
-    if (write_le64(tar_size, installer) != 0)
+    if (write_header_room(tar_size, installer) != 0)
         return report_errno("Archive size write error");
-    unsigned char digest[DIGEST_SIZE];
-    if (compute_digest(tar, digest) != 0)
-        return FAILURE;
-    if (fwrite(digest, 1, DIGEST_SIZE, installer) < DIGEST_SIZE)
-        return report_errno("MD5sum write error");
     // The header reaches the file before the tar is appended behind it.
     if (fflush(installer) != 0)
         return report_file_error("Cannot write", installer_name, errno);
-    return append_file(tar, installer, "Read tar error\n", "Write to installer error\n");
+    const off_t digest_offset = lseek(fileno(installer), 0, SEEK_CUR) - static_cast<off_t>(DIGEST_SIZE);
+    if (append_file(tar, installer, "Read tar error\n", "Write to installer error\n") != 0)
+        return FAILURE;
+    if (fflush(installer) != 0)
+        return report_file_error("Cannot write", installer_name, errno);
+    background_sync copy_to_disk(fileno(installer));
+    if (fseeko(tar, 0, SEEK_SET) != 0)
+        return report("Read file error\n");
+    unsigned char digest[DIGEST_SIZE];
+    if (compute_digest(tar, digest) != 0)
+        return FAILURE;
+    if (const int error = copy_to_disk.wait())
+        return report_file_error("Cannot write", installer_name, error);
+    // Into the room left for it; the final flush and sync write it out.
+    if (fseeko(installer, digest_offset, SEEK_SET) != 0 || fwrite(digest, 1, DIGEST_SIZE, installer) != DIGEST_SIZE)
+        return report_errno("MD5sum write error");
+    return 0;
 }
 
 // The tar file is read twice and must not be the file being replaced.
