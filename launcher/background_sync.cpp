@@ -11,7 +11,7 @@ static_assert(std::is_same_v<aio_context_t, unsigned long>);
 
 // No library wraps these calls; the kernel has had them since Linux 2.6, and
 // a sync through them since 4.18 (older kernels refuse it with EINVAL).
-background_sync::background_sync(int fd)
+void background_sync::start(int fd)
 {
     if (syscall(SYS_io_setup, 1, &context_) != 0) {
         context_ = 0;

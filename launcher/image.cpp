@@ -17,6 +17,9 @@ namespace {
 
 // The kernel copies at most this much per call (and less when it likes).
 constexpr size_t KERNEL_COPY_CHUNK = 1 << 30;
+// Below this the sync's teardown in the kernel (about 30 ms: two RCU grace
+// periods) eats what running it in the background gains.
+constexpr uint64_t BACKGROUND_SYNC_MIN_SIZE = 64 << 20;
 
 // The copy's failures in the caller's words.
 int copy_reported(FILE *from, FILE *to, const char *read_error, const char *write_error)
@@ -78,7 +81,9 @@ int write_payload(FILE *tar, uint64_t tar_size, FILE *installer, const char *ins
         return FAILURE;
     if (fflush(installer) != 0)
         return report_file_error("Cannot write", installer_name, errno);
-    background_sync copy_to_disk(fileno(installer));
+    background_sync copy_to_disk;
+    if (tar_size >= BACKGROUND_SYNC_MIN_SIZE)
+        copy_to_disk.start(fileno(installer));
     if (fseeko(tar, 0, SEEK_SET) != 0)
         return report("Read file error\n");
     unsigned char digest[DIGEST_SIZE];

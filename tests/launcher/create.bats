@@ -266,13 +266,14 @@ traced() {
 
 @test "a disk that fails the image's write-back is a write failure; the old installer stays" {
     command -v mkfs.ext4 >/dev/null || skip "mkfs.ext4 is not installed"
-    head -c 16000000 /dev/urandom >big.tar
+    # Large enough for the sync in the background, where the launcher has it.
+    truncate -s 64M big.tar
     # ext4 on a loop device over a file in a 4 MiB tmpfs: the file system
     # takes the image into memory and fails it when written back, as a
     # failing disk does, after the copy and during the digest pass.
     mkdir m
     run unshare -m bash -c '
-        mount -t tmpfs -o size=4m vorlan-test m && truncate -s 64m m/disk && mkfs.ext4 -q m/disk || exit 99
+        mount -t tmpfs -o size=4m vorlan-test m && truncate -s 128m m/disk && mkfs.ext4 -q m/disk || exit 99
         mkdir m/fs && mount -o loop m/disk m/fs && echo old >m/fs/out.run && chmod 600 m/fs/out.run || exit 99
         (cd m/fs && $1 "$2/bare" --create out.run "$2/big.tar" >"$3/out" 2>"$3/err")
         echo "status $?"
@@ -286,13 +287,14 @@ traced() {
 @test "the image's sync runs in the kernel while the digest is taken" {
     [ -z "$EMULATOR" ] || skip "qemu-i386 passes no asynchronous I/O to the kernel"
     command -v strace >/dev/null || skip "strace is not installed"
-    strace -f -qq -y -o "$CAPTURE/strace" -e trace=io_submit,io_getevents,read ./bare --create out.run p.tar
+    truncate -s 64M big.tar
+    strace -f -qq -y -o "$CAPTURE/strace" -e trace=io_submit,io_getevents,read ./bare --create out.run big.tar
     # Asked for once the tar is copied, collected after the pass has read it.
     awk '/^[0-9]+ +io_submit\(.*IOCB_CMD_FDSYNC.*out\.run\..*= 1$/ { submitted = NR }
-        /^[0-9]+ +read\(.*p\.tar>.*= [1-9][0-9]*$/ { if (submitted) read_after = NR }
+        /^[0-9]+ +read\(.*big\.tar>.*= [1-9][0-9]*$/ { if (submitted) read_after = NR }
         /^[0-9]+ +io_getevents\(.*res=0.*= 1$/ { collected = NR }
         END { exit !(read_after && read_after < collected) }' "$CAPTURE/strace"
-    [ "$(tail -c +$((E + HEADER_SIZE + 1)) out.run | md5sum)" = "$(md5sum <p.tar)" ]
+    [ "$(tail -c +$((E + HEADER_SIZE + 1)) out.run | md5sum)" = "$(md5sum <big.tar)" ]
 }
 
 @test "an installer name in another directory is written there, with no leftovers" {
