@@ -5,7 +5,7 @@
 #
 # Usage: bench/bench.sh [--quick] [--write-readme] [--no-i386] [--keep]
 #   --quick         3 runs, a 256 MiB "large" payload (for iteration only)
-#   --write-readme  also write the table and the method to bench/README.md
+#   --write-readme  also replace the Results section of bench/README.md
 #   --no-i386       skip the 32-bit pass (it writes a 4.2 GB image)
 #   --keep          keep the work directory
 # Environment: BENCH_DIR (work directory, default /var/tmp/vorlan-bench),
@@ -381,147 +381,11 @@ TABLE=$(
 
 printf '\n%s\n' "$TABLE"
 
+# The prose of README.md stays as written; only its Results section is new.
 if [ "$WRITE_README" -eq 1 ]; then
-    {
-        cat <<'EOF_HEAD'
-# Launcher benchmark
-
-`bench/bench.sh` measures the launcher against the floor: the plain tools that
-do the same work on the same bytes. One command builds the launchers from this
-checkout, builds the payloads from files already on the machine, times every
-operation, measures peak memory and checks the 32-bit launcher on a payload
-larger than 4 GiB:
-
-    bench/bench.sh                 # full run (5 runs, large payload ~1.1 GiB)
-    bench/bench.sh --quick         # 3 runs, 256 MiB large payload, for iteration
-    bench/bench.sh --write-readme  # also rewrite this file with the new table
-
-Work files go to `${BENCH_DIR:-/var/tmp/vorlan-bench}` and are removed at the
-end (`--keep` keeps them). Figures are never turned into tests.
-
-## Method
-
-- Payloads are tars of regular files under `/usr`, taken in sorted path order
-  until the size is reached: *small* (files up to 1 KiB, ~8 KiB of content,
-  shows start-up cost), *typical* (~30 MiB, mostly headers, thousands of
-  files), *large* (~1.1 GiB: binaries, headers, libraries). Each is wrapped
-  into an image with the 64-bit launcher's `--create`; before timing, each
-  image's stored digest is compared with `md5sum` and the typical extraction is
-  checked to hold every member.
-- Timing is hyperfine, 1 warm-up and N runs per command, reported as median
-  (min–max), with a warm page cache. Before every run the extraction
-  directory and output files are removed, an empty target directory is made
-  and `sync` writes back dirty pages, so no run pays for the previous one.
-- Launcher: `--check`, `--noexec --target DIR`, `--list >/dev/null`,
-  `--create OUT TAR` (the 64-bit bare launcher), `--info`. Floor, on the same
-  tar: `md5sum`, `tar --no-same-owner --no-overwrite-dir -xf` into an empty
-  directory (the flags the launcher gives tar as root), `cp`, `cat >/dev/null`.
-- Ratios use medians: `--check` / md5sum; `--noexec` / (md5sum + tar -xf), since
-  the launcher reads the payload twice, digest first; `--create` / (md5sum + cp),
-  for the same reason (both `cp` and the launcher copy inside the kernel with
-  `copy_file_range`).
-- Terminal against pipe: `--check` under `script` (util-linux) with
-  `TERM=xterm`, once with standard output the pseudo-terminal, where the
-  launcher draws its progress display (the large payload takes seconds),
-  once into `| cat` under the same `script`, so that both pay for `script`.
-- 32-bit cost: `--check`, `--noexec` and `--create` of the i386 launcher on
-  the typical and large payloads (its own images, checked to carry the same
-  bytes behind the launcher) under `qemu-i386`, since this kernel refuses to
-  exec i386 code, as ratios to the 64-bit launcher's medians of the same run.
-  qemu translates every instruction of the launcher, so the ratios hold the
-  emulator's cost and are an upper bound for a native 32-bit run; tar,
-  md5sum's floor and the kernel's copy run natively either way.
-- Peak RSS in KiB, two figures: the launcher process alone (VmHWM sampled from
-  `/proc` while it runs) and GNU time's `%M`, which for `--noexec` and `--list`
-  also covers the shell and tar that the launcher waited for.
-- 32-bit: the i386 launcher under qemu-i386 builds an image from a sparse
-  4200 MiB file, then `--check` must print "Succeed." and exit 0, and `--info`
-  must show 4300800 KB.
-
-## Targets (64-bit launcher, large payload)
-
-- `--check` within 1.15x of md5sum;
-- `--noexec` within 1.15x of md5sum + tar -xf;
-- `--create` within 1.1x of md5sum + cp;
-- `--check` on a terminal no slower than into a pipe;
-- peak RSS of the launcher under 4 MiB on typical and large, no growth.
-
-## What was changed, and what it bought
-
-The launcher reads and writes in 4,096-byte blocks. With stdio's default
-4 KiB buffers each block was one system call: `--check` of a 267 MB payload
-made 65,208 reads, `--create` 196,008 system calls. The launcher now puts a
-128 KiB stdio buffer behind its own file, the tar file, the image it writes
-and the pipe to tar, and raises the pipe's capacity to 1 MiB. Measured side by
-side on a 267 MB payload (same machine, loaded): `--check` 684 ms to 438 ms
-(64 KiB buffers: 510 ms; md5sum 531 ms), `--noexec` 1.61 s to 1.16 s (own
-buffer alone 1.38 s, with a 128 KiB pipe buffer 1.25 s, with the 1 MiB pipe
-1.16 s), `--create` 1.10 s to 0.68 s, system calls 196,008 to 6,162. Peak RSS
-of `--check` went from 584 KiB to 780 KiB. On the large payload the ratios
-went from 1.66x, 1.15x and 1.73x (before, a loaded machine) to those below.
-
-### `--create` through the kernel, progress on a terminal
-
-After the digest pass `--create` flushes the header and has the kernel append
-the launcher's bytes and the tar behind it (`copy_file_range`); where the
-kernel refuses (another file system before Linux 5.19, no such call) or fails,
-the 4 KiB stream loop carries on from where it stopped. The image is the same,
-byte for byte. On a terminal, `--check`, `--noexec` and a plain run show the
-share done and the rate once the work has lasted half a second, at most four
-times a second.
-
-Before (the launchers of the commit this started from, built alike) and after,
-on this machine, shared with other work:
-
-- Full runs of this script back to back, load ~1.2 through both (after: the
-  table below; before: `LAUNCHER_DIR` set to the old launchers), large
-  payload: `--create` 2931 ms (2626–3061) before, 2493 ms (2198–3822) after,
-  against md5sum 1829/1841 ms + cp 209/235 ms: 1.44x before, 1.20x after
-  (1.07x after by the fastest run). An earlier pair, the before run under
-  load 6 to 9, the after run as it fell from 6 to 1: 1.19x before, 1.12x
-  after. `--check` on a terminal / into a pipe: 0.97x
-  before (no display), 0.93x after (display drawn): noise either way.
-- Interleaved by hand, 11 rounds of before, after, md5sum, cp on an 850 MB
-  tar of `/usr/lib` files, `rm` + `sync` before each command, load ~1.2:
-  `--create` median 1.61 s (1.58–1.77) before, 1.56 s (1.54–1.70) after;
-  md5sum 1.34 s + cp 0.16 s: 1.07x before, 1.04x after. On the same image,
-  9 rounds of `--check` under `script` alternating terminal and `| cat`:
-  median 1.40 s (1.38–1.70) on the terminal, display drawn, 1.40 s
-  (1.39–1.55) into the pipe.
-
-The medians of the full runs move by more than the target's 10 % margin with
-the load of the other work here; the interleaved rounds, which share the load
-alike, put `--create` within 1.1x.
-
-## What limits each operation
-
-- `--check`: MD5 itself. callgrind puts 95.6 % of the instructions in
-  libtomcrypt's MD5 compression (9.2 instructions per byte), about 7 % more
-  per byte than coreutils md5sum; the reads no longer count.
-- `--noexec`: the digest pass has to finish before tar starts (nothing is
-  extracted before it is verified), so the floor is md5sum + tar -xf, and tar
-  dominates.
-- `--create`: the digest pass (the loop of `--check`, so MD5-bound) and then
-  the kernel's copy, the call `cp` makes. What is left over md5sum + cp is
-  libtomcrypt's MD5 against coreutils' and the launcher's own 0.7 MB. On
-  ext4, which shares no extents, the kernel's copy still copies every page,
-  so it buys less than it seems: the 128 KiB read/write loop it replaces
-  cost 0.05 s more on 850 MB interleaved and 0.44 s more on 1.1 GiB in the
-  full runs (figures above). The ratio moves by more than the target's
-  margin with the load of this shared machine.
-- The progress display: one addition and comparison per 4 KiB block, a clock
-  read per MiB and four short writes a second; the terminal/pipe ratio is
-  within the noise.
-- The 32-bit launcher: only its own work is emulated (MD5 and the copy loop
-  into tar); under qemu its `--check` costs about 1.7x the 64-bit one, and
-  `--noexec`, where tar does most of the work natively, less. A native
-  32-bit run cannot be measured on this kernel; these figures bound it from
-  above.
-
-## Results
-EOF_HEAD
-        echo
-        echo "$TABLE"
-    } >"$SCRIPT_DIR/README.md"
-    log "wrote $SCRIPT_DIR/README.md"
+    readme=$SCRIPT_DIR/README.md
+    { sed '/^## Results$/q' "$readme" && echo && echo "$TABLE"; } >"$readme.new" ||
+        die "cannot write $readme.new"
+    mv "$readme.new" "$readme" || die "cannot replace $readme"
+    log "wrote the Results of $readme"
 fi
