@@ -41,7 +41,8 @@ int background_sync::wait()
     do
         got = syscall(SYS_io_getevents, context_, 1, 1, &event, nullptr);
     while (got < 0 && errno == EINTR);
-    if (got != 1)
+    if (got < 0)
         return errno;
+    // Without a timeout the call returns only with the event.
     return event.res < 0 ? static_cast<int>(-event.res) : 0;
 }
