@@ -3,6 +3,7 @@
 #ifndef VORLAN_BLOCKS_H
 #define VORLAN_BLOCKS_H
 
+#include "interrupt.h"
 #include "progress.h"
 
 #include <cstddef>
@@ -16,7 +17,8 @@ constexpr size_t STREAM_BUFFER_SIZE = 128 * 1024;
 enum class blocks_end { done, read_failed, use_failed };
 
 // Hands every block from the stream's position to its end to use(block, size),
-// which returns false to stop.
+// which returns false to stop. An interrupt noted meanwhile (while tar is
+// fed) stops the pass the same way; the caller asks interrupt_noted().
 template <typename Use>
 blocks_end for_each_block(FILE *from, Use use)
 {
@@ -25,7 +27,7 @@ blocks_end for_each_block(FILE *from, Use use)
         const size_t got = fread(block, 1, BLOCK_SIZE, from);
         if (got < BLOCK_SIZE && ferror(from))
             return blocks_end::read_failed;
-        if (got > 0 && !use(block, got))
+        if (got > 0 && (interrupt_noted() || !use(block, got)))
             return blocks_end::use_failed;
         if (got < BLOCK_SIZE)
             return blocks_end::done;

@@ -1,12 +1,14 @@
 #include "extract.h"
 
 #include "blocks.h"
+#include "interrupt.h"
 #include "owned.h"
 #include "progress.h"
 #include "report.h"
 #include "target.h"
 
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,6 +66,14 @@ tar_pipe open_tar_pipe(tar_action action, const char *tar_command, const char *t
     return pipe;
 }
 
+// Once tar has ended: what it extracted stays, and the run ends by the signal.
+[[noreturn]] void end_interrupted(tar_action action, const char *target_dir, int signal_number)
+{
+    if (action == tar_action::extract)
+        report("Interrupted: the target directory %s holds a partial extraction\n", target_dir);
+    end_by_interrupt(signal_number);
+}
+
 } // namespace
 
 int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action,
@@ -79,8 +89,12 @@ int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action
     signal(SIGPIPE, SIG_IGN);
     // Listings and custom commands write to the terminal themselves.
     progress_meter meter(action == tar_action::extract ? bytes_after(stream, archive_offset) : 0);
+    defer_interrupts();
     blocks_end copied = copy_stream(stream, pipe.get(), &meter);
-    if (copied == blocks_end::read_failed) {
+    if (interrupt_noted()) {
+        // What is still buffered stays out of the pipe: tar reads its end now.
+        __fpurge(pipe.get());
+    } else if (copied == blocks_end::read_failed) {
         meter.erase();
         report("Read tar error\n");  // before tar's own complaint about the cut archive
     } else if (copied == blocks_end::done && fflush(pipe.get()) != 0) {
@@ -91,6 +105,8 @@ int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action
     meter.erase();
     const int status = pclose(pipe.release());
     signal(SIGPIPE, SIG_DFL);
+    if (const int signal_number = stop_deferring_interrupts())
+        end_interrupted(action, target_dir, signal_number);
     if (copied == blocks_end::read_failed)
         return FAILURE;
     if (copied == blocks_end::use_failed) {

@@ -4,6 +4,7 @@
 #include "elf_end.h"
 #include "extract.h"
 #include "image.h"
+#include "interrupt.h"
 #include "options.h"
 #include "own_file.h"
 #include "owned.h"
@@ -110,6 +111,7 @@ int run_image(int argc, char **argv, file_stream own_stream, int64_t elf_end, st
 
 int run(int argc, char **argv)
 {
+    catch_interrupts();
     const heap_string own_path = find_own_file(argv[0]);
     if (own_path == nullptr)
         return FAILURE;

@@ -1,5 +1,7 @@
 #include "owned.h"
 
+#include "interrupt.h"
+
 #include <unistd.h>
 
 file_descriptor::~file_descriptor()
@@ -15,23 +17,34 @@ int file_descriptor::release()
     return fd;
 }
 
+// The file and what an interrupt would remove change together, with
+// interrupts held: a handler never removes a name that is not this file's.
 temporary_file::~temporary_file()
 {
-    if (exists_)
-        unlink(path_.get());
+    if (!exists_)
+        return;
+    const interrupts_held held;
+    unlink(path_.get());
+    remove_on_interrupt(nullptr);
 }
 
 int temporary_file::create()
 {
+    const interrupts_held held;
     const int fd = mkstemp(path_.get());
     exists_ = fd >= 0;
+    if (exists_)
+        remove_on_interrupt(path_.get());
     return fd;
 }
 
 int temporary_file::commit(const char *final_name)
 {
-    if (rename(path_.get(), final_name) != 0)
-        return -1;
-    exists_ = false;
-    return 0;
+    const interrupts_held held;
+    const int renamed = rename(path_.get(), final_name);
+    if (renamed == 0) {
+        exists_ = false;
+        remove_on_interrupt(nullptr);
+    }
+    return renamed;
 }

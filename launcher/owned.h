@@ -1,5 +1,6 @@
 // Resources that release themselves: heap memory, a stdio stream, a file
-// descriptor, and a temporary file removed unless its rename commits it.
+// descriptor, and a temporary file removed unless its rename commits it, also
+// when an interrupt ends the run.
 #ifndef VORLAN_OWNED_H
 #define VORLAN_OWNED_H
 
@@ -36,7 +37,8 @@ private:
     int fd_;
 };
 
-// A file created from a mkstemp template ("NAME.XXXXXX") beside its final name.
+// A file created from a mkstemp template ("NAME.XXXXXX") beside its final
+// name. One at a time: an interrupt removes the one that exists.
 class temporary_file {
 public:
     explicit temporary_file(heap_string path_template) : path_(std::move(path_template)) {}

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,10 @@ constexpr uint64_t NEVER = UINT64_MAX;
 // must fit on one line, or the backspaces could not reach the start again.
 constexpr unsigned MIN_COLUMNS = 48;
 enum { TEXT_SIZE = 32 };
+
+// Characters the display shows at the cursor, for erase and for a signal
+// handler; never fewer than are on the screen.
+volatile sig_atomic_t on_screen;
 
 int64_t now_ns()
 {
@@ -56,7 +61,26 @@ bool write_all(const char *text, size_t size)
     return true;
 }
 
+// Spaces over what is shown and as many backspaces; async-signal-safe.
+void blank_display()
+{
+    const int shown = on_screen;
+    if (shown <= 0)
+        return;
+    char line[2 * TEXT_SIZE];
+    memset(line, ' ', static_cast<size_t>(shown));
+    memset(line + shown, '\b', static_cast<size_t>(shown));
+    write_all(line, static_cast<size_t>(2 * shown));
+    // Only now: an interrupt meanwhile blanks the same characters again, harmlessly.
+    on_screen = 0;
+}
+
 } // namespace
+
+void erase_progress_now()
+{
+    blank_display();
+}
 
 progress_meter::progress_meter(uint64_t total) : total_(total), next_look_(NEVER)
 {
@@ -88,27 +112,22 @@ void progress_meter::draw(int64_t now)
     const int length = snprintf(line, TEXT_SIZE, "%3u%% %llu MB/s", percent, rate);
     if (length < 0 || length >= TEXT_SIZE)
         return;
-    const int covered = length > shown_ ? length : shown_;
+    const int covered = length > on_screen ? length : on_screen;
     memset(line + length, ' ', static_cast<size_t>(covered - length));
     memset(line + covered, '\b', static_cast<size_t>(covered));
-    shown_ = length;
+    on_screen = covered;
     if (!write_all(line, static_cast<size_t>(2 * covered))) {
         next_look_ = NEVER;
-        shown_ = 0;
+        on_screen = 0;
+        return;
     }
+    on_screen = length;
 }
 
 void progress_meter::erase()
 {
     next_look_ = NEVER;
-    if (shown_ == 0)
-        return;
-    char line[2 * TEXT_SIZE];
-    memset(line, ' ', static_cast<size_t>(shown_));
-    memset(line + shown_, '\b', static_cast<size_t>(shown_));
-    const size_t size = static_cast<size_t>(2 * shown_);
-    shown_ = 0;
-    write_all(line, size);
+    blank_display();
 }
 
 uint64_t bytes_after(FILE *stream, uint64_t offset)

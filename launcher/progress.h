@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 
+// Blanks what the display shows now; async-signal-safe, for a signal handler.
+void erase_progress_now();
+
 // What a pass from offset to the end of the stream's file will see; 0 (no
 // meter) when unknown.
 uint64_t bytes_after(FILE *stream, uint64_t offset);
@@ -29,7 +32,8 @@ public:
             look();
     }
     // Blanks what was drawn and leaves the cursor where it found it; nothing
-    // is drawn afterwards. Call it before anything else is printed.
+    // is drawn afterwards. Call it before anything else is printed. One
+    // terminal shows one meter at a time.
     void erase();
 
 private:
@@ -41,7 +45,6 @@ private:
     uint64_t next_look_;
     int64_t start_ = 0;
     int64_t next_draw_ = 0;
-    int shown_ = 0;  // characters on the screen now
 };
 
 #endif
