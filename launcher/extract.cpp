@@ -5,7 +5,6 @@
 #include "owned.h"
 #include "progress.h"
 #include "report.h"
-#include "target.h"
 
 #include <fcntl.h>
 #include <stdio_ext.h>
@@ -16,12 +15,6 @@
 #include <csignal>
 
 namespace {
-
-// Root extracts as itself, so every new entry is owned by 0:0, and leaves the
-// owner and mode of directories that were already there alone.
-constexpr char EXTRACT_COMMAND_ROOT[] = "tar --no-same-owner --no-overwrite-dir -xf -";
-constexpr char EXTRACT_COMMAND[] = "tar -xf -";
-constexpr char LIST_COMMAND[] = "tar -tvf -";
 
 struct pclose_deleter {
     void operator()(FILE *pipe) const { pclose(pipe); }
@@ -43,18 +36,11 @@ int report_tar_status(int status)
 
 tar_pipe open_tar_pipe(tar_action action, const char *tar_command, const char *target_dir)
 {
-    const char *command = tar_command;
-    if (action == tar_action::extract) {
-        if (enter_target(target_dir) != 0)
-            return nullptr;
-        command = getuid() == 0 ? EXTRACT_COMMAND_ROOT : EXTRACT_COMMAND;
-        // Announced before tar starts, so that its messages follow the line.
+    // Announced before tar starts, so that its messages follow the line.
+    if (action == tar_action::extract)
         printf("Uncompressing in %s...\n", target_dir);
-    } else if (action == tar_action::list) {
-        command = LIST_COMMAND;
-    }
     flush_stdout();
-    tar_pipe pipe(popen(command, "w"));
+    tar_pipe pipe(popen(tar_command, "w"));
     if (pipe == nullptr) {
         report_errno("Open tar pipe error");
         return nullptr;
@@ -120,6 +106,9 @@ int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action
 
 int exec_install_script(char *const *script_args)
 {
+    // The script must not start after output that was lost.
+    if (check_stdout() != 0)
+        return FAILURE;
     size_t count = 0;
     while (script_args != nullptr && script_args[count] != nullptr)
         ++count;
@@ -130,7 +119,6 @@ int exec_install_script(char *const *script_args)
     argv.get()[1] = const_cast<char *>("./install.sh");
     for (size_t i = 0; i < count; ++i)
         argv.get()[i + 2] = script_args[i];
-    flush_stdout();
     execv("/bin/sh", argv.get());
     return report_errno("Cannot exec install.sh");
 }

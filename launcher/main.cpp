@@ -5,12 +5,16 @@
 #include "extract.h"
 #include "image.h"
 #include "interrupt.h"
+#include "local_tar.h"
 #include "options.h"
 #include "own_file.h"
 #include "owned.h"
 #include "payload.h"
+#include "progress.h"
 #include "prompts.h"
 #include "report.h"
+#include "target.h"
+#include "target_fs.h"
 
 #include <sys/stat.h>
 
@@ -57,6 +61,30 @@ int run_bare_launcher(int argc, char **argv, FILE *own_stream, std::string_view 
     return report("This installer does not contain an embedded archive\n");
 }
 
+// Enters the target directory, extracts into it, then hands over to the
+// script: the launcher's process becomes the script's.
+int extract_and_hand_over(file_stream own_stream, uint64_t archive_offset, const run_options &options,
+                          const char *tar_command)
+{
+    const file_descriptor target = enter_target(options.target_dir);
+    if (!target)
+        return FAILURE;
+    // What tar receives is the stored payload.
+    if (check_room(target.get(), options.target_dir, bytes_after(own_stream.get(), archive_offset)) != 0)
+        return FAILURE;
+    if (pipe_payload_to_tar(own_stream.get(), archive_offset, tar_action::extract, tar_command,
+                            options.target_dir) != 0)
+        return FAILURE;
+    if (fclose(own_stream.release()) != 0)
+        return report_errno("ELF file close error");
+    if (options.noexec)
+        return 0;
+    warn_if_noexec(target.get(), options.target_dir);
+    if (options.confirm && ask_to_run_script(options.script_args) != answer::yes)
+        return 0;
+    return exec_install_script(options.script_args);
+}
+
 // Verifies the payload, then hands it to tar; --check, --info and a
 // declined prompt stop on the way with success.
 int run_image(int argc, char **argv, file_stream own_stream, int64_t elf_end, std::string_view prog_name)
@@ -93,20 +121,21 @@ int run_image(int argc, char **argv, file_stream own_stream, int64_t elf_end, st
     if (options.check)
         return 0;
 
+    const char *tar_command = options.action == tar_action::custom ? options.tar_command.get()
+                                                                   : local_tar_command(options.action);
+    if (tar_command == nullptr)
+        return FAILURE;
     if (options.action == tar_action::custom)
-        printf("Run: %s\n", options.tar_command.get());
+        printf("Run: %s\n", tar_command);
     if (options.confirm && ask_to_extract(header.archive_size, options.target_dir) != answer::yes)
         return 0;
-    if (pipe_payload_to_tar(own_stream.get(), archive_offset, options.action, options.tar_command.get(),
-                            options.target_dir) != 0)
+    if (options.action == tar_action::extract)
+        return extract_and_hand_over(std::move(own_stream), archive_offset, options, tar_command);
+    if (pipe_payload_to_tar(own_stream.get(), archive_offset, options.action, tar_command, nullptr) != 0)
         return FAILURE;
     if (fclose(own_stream.release()) != 0)
         return report_errno("ELF file close error");
-    if (options.action != tar_action::extract || options.noexec)
-        return 0;
-    if (options.confirm && ask_to_run_script(options.script_args) != answer::yes)
-        return 0;
-    return exec_install_script(options.script_args);
+    return 0;
 }
 
 int run(int argc, char **argv)

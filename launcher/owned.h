@@ -24,6 +24,7 @@ using file_stream = std::unique_ptr<FILE, fclose_deleter>;
 class file_descriptor {
 public:
     explicit file_descriptor(int fd = -1) : fd_(fd) {}
+    file_descriptor(file_descriptor &&other) noexcept : fd_(other.release()) {}
     file_descriptor(const file_descriptor &) = delete;
     file_descriptor &operator=(const file_descriptor &) = delete;
     ~file_descriptor();

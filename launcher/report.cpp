@@ -10,6 +10,7 @@ FILE *report_stream;
 
 // Why standard output first failed; later calls overwrite errno.
 int stdout_errno;
+bool stdout_failure_reported;
 
 FILE *reports()
 {
@@ -54,14 +55,22 @@ void flush_stdout()
         stdout_errno = errno;
 }
 
-int finish_output(int status)
+int check_stdout()
 {
     flush_stdout();
     if (!ferror(stdout))
-        return status;
+        return 0;
+    if (stdout_failure_reported)
+        return FAILURE;
+    stdout_failure_reported = true;
     if (stdout_errno != 0)
-        report("Write error on standard output: %s\n", strerror(stdout_errno));
-    else
-        report("Write error on standard output\n");
-    return status == 0 ? 255 : status;
+        return report("Write error on standard output: %s\n", strerror(stdout_errno));
+    return report("Write error on standard output\n");
+}
+
+int finish_output(int status)
+{
+    if (check_stdout() != 0 && status == 0)
+        return 255;
+    return status;
 }

@@ -27,8 +27,11 @@ int report_file_error(const char *failed, const char *name, int error);
 // Flushes stdout, remembering why the first failed flush failed.
 void flush_stdout();
 
-// Output that could not be written turns success into failure (a full disk,
-// a closed pipe): the status to exit with.
+// Flushes stdout; FAILURE when anything written to it was lost (a full disk,
+// a closed pipe), reported once with the first failure's cause.
+int check_stdout();
+
+// Output that could not be written turns success into failure: the status to exit with.
 int finish_output(int status);
 
 #endif

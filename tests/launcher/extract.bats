@@ -90,7 +90,7 @@ slow_path() {
     [ ! -e s.run.dir ]
 }
 
-@test "as root tar extracts without owners and without touching existing directories; no chown" {
+@test "as root GNU tar extracts without owners and without touching existing directories; no chown" {
     [ "$(id -u)" -eq 0 ] || skip "needs root"
     fake_tool tar
     fake_tool chown
@@ -113,7 +113,8 @@ slow_path() {
     launch ./bare --create q.run q.tar
     before=$(cd t && stat -c '%n %u:%g %a' . old.txt suid sub sub/old.txt)
     PATH=$WORK/fake:$PATH check_run "${VERIFIED}Uncompressing in t..."$'\n' "" 0 -- launch ./q.run --target t --noexec
-    [ "$(cat log/tar)" = "--no-same-owner --no-overwrite-dir -xf -" ]
+    # Asked once which tar it is, then given large records as well.
+    [ "$(cat log/tar)" = $'--version\n--no-same-owner --no-overwrite-dir -b 512 -B -xf -' ]
     [ ! -e log/chown ]
     [ "$(cd t && stat -c '%n %u:%g %a' . old.txt suid sub sub/old.txt)" = "$before" ]
     [ "$(cd t && stat -c '%n %u:%g' install.sh new.txt newdir sub/new.txt)" = \
@@ -130,18 +131,18 @@ slow_path() {
     cp s.run home/
     cd home
     PATH=$WORK/fake:$PATH check_run "${VERIFIED}Uncompressing in s.run.dir..."$'\n' "" 0 -- as_nobody ./s.run --noexec
-    [ "$(cat ../log/tar)" = "-xf -" ]
+    [ "$(cat ../log/tar)" = $'--version\n-b 512 -B -xf -' ]
     [ ! -e ../log/chown ]
     [ "$(stat -c '%U %a' s.run.dir s.run.dir/install.sh)" = $'nobody 755\nnobody 644' ]
 }
 
-@test "listing and custom commands run tar as given and never chown" {
+@test "listing runs GNU tar with large records, custom commands run as given; never chown" {
     fake_tool tar
     fake_tool chown
     PATH=$WORK/fake:$PATH check_run "$VERIFIED$(listing p.tar)"$'\n' "" 0 -- launch ./s.run --list
     PATH=$WORK/fake:$PATH check_run "${VERIFIED}Run: tar tf - ./install.sh"$'\n./install.sh\n' "" 0 -- \
         launch ./s.run --tar tf ./install.sh
-    [ "$(cat log/tar)" = $'-tvf -\ntf - ./install.sh' ]
+    [ "$(cat log/tar)" = $'--version\n-b 512 -B -tvf -\ntf - ./install.sh' ]
     [ ! -e log/chown ]
     [ ! -e s.run.dir ]
 }
@@ -156,4 +157,61 @@ slow_path() {
     [ "$(cat out.txt)" = "${VERIFIED}Uncompressing in q.run.dir..."$'\nscript says hi' ]
     launch ./q.run --tar tvf ';' echo tail >out.txt 2>&1
     [ "$(cat out.txt)" = "${VERIFIED}Run: tar tvf - ; echo tail"$'\n'"$(listing q.tar)"$'\ntail' ]
+}
+
+# busybox_tar: $WORK/bb, a directory whose only program is BusyBox as tar,
+# and BB_LAUNCH, the emulator by its absolute path when there is one.
+busybox_tar() {
+    command -v busybox >/dev/null || skip "busybox is not installed"
+    mkdir -p "$WORK/bb"
+    ln -s "$(command -v busybox)" "$WORK/bb/tar"
+    BB_LAUNCH=${EMULATOR:+$(command -v "$EMULATOR")}
+}
+
+@test "as root with BusyBox tar: new entries root's with the archive's modes, existing directories alone" {
+    [ "$(id -u)" -eq 0 ] || skip "needs root"
+    busybox_tar
+    mkdir -m 750 t t/sub
+    echo old >t/sub/old.txt
+    chown -R nobody:nogroup t
+    chown root t
+    chmod 700 t/sub
+    # Entries of 1234:1234 with modes that a creation mask of 022 would change.
+    mkdir -p q/sub q/newdir
+    echo new >q/new.txt
+    echo new >q/sub/new.txt
+    echo 'echo script' >q/install.sh
+    chmod 664 q/new.txt
+    chmod 770 q/newdir
+    chmod 4755 q/install.sh
+    tar -C q --owner=1234 --group=1234 -cf q.tar .
+    launch ./bare --create q.run q.tar
+    before=$(cd t && stat -c '%n %u:%g %a' . sub sub/old.txt)
+    check_run "${VERIFIED}Uncompressing in t..."$'\n' "" 0 -- with_path "$WORK/bb" $BB_LAUNCH ./q.run --target t --noexec
+    [ "$(cd t && stat -c '%n %u:%g %a' . sub sub/old.txt)" = "$before" ]
+    [ "$(cd t && stat -c '%n %u:%g %a' install.sh new.txt newdir sub/new.txt)" = \
+        $'install.sh 0:0 4755\nnew.txt 0:0 664\nnewdir 0:0 770\nsub/new.txt 0:0 644' ]
+    [ "$(cat t/sub/new.txt)" = new ]
+}
+
+@test "as another user with BusyBox tar: the entries are that user's" {
+    busybox_tar
+    chmod 755 "$WORK"
+    mkdir home
+    chown nobody home
+    cp s.run home/
+    cd home
+    check_run "${VERIFIED}Uncompressing in s.run.dir..."$'\n' "" 0 -- \
+        setpriv --reuid=nobody --regid=nogroup --clear-groups -- env PATH="$WORK/bb" $BB_LAUNCH ./s.run --noexec
+    [ "$(stat -c '%U %a' s.run.dir s.run.dir/install.sh)" = $'nobody 755\nnobody 644' ]
+}
+
+@test "as root with a tar that is neither GNU's nor BusyBox's: refused before the target is made" {
+    [ "$(id -u)" -eq 0 ] || skip "needs root"
+    mkdir fake
+    printf '#!/bin/sh\necho "tar (other) 1.0"\n' >fake/tar
+    chmod 755 fake/tar
+    PATH=$WORK/fake:$PATH check_run "$VERIFIED" $'Extracting as root needs GNU tar or BusyBox tar as tar in PATH\n' 255 -- \
+        launch ./s.run
+    [ ! -e s.run.dir ]
 }
