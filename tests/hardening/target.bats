@@ -107,6 +107,12 @@ accepted() {
     grep -q '^/mnt/t/ran nobody nogroup 644 0 ' after
 }
 
+@test "as nobody: root's target that nobody's own group may write is accepted" {
+    AS=$AS_NOBODY target_run 'mkdir -m 0775 t && chgrp nogroup t' --target /mnt/t
+    [ "$(cat status)" = 0 ]
+    grep -q '^/mnt/t/ran nobody nogroup 644 0 ' after
+}
+
 # The race: nobody owns /mnt/race and, all the while, moves whatever is at
 # /mnt/race/t aside and renames a directory of its own, holding a planted
 # *.install, into its place, as root extracts into /mnt/race/t over and over
