@@ -299,6 +299,16 @@ traced() {
     [ "$(tail -c +$((E + HEADER_SIZE + 1)) out.run | md5sum)" = "$(md5sum <big.tar)" ]
 }
 
+@test "the background sync's wait, interrupted by a signal, is made again: the image is whole" {
+    [ -z "$EMULATOR" ] || skip "qemu-i386 passes no asynchronous I/O to the kernel"
+    command -v strace >/dev/null || skip "strace is not installed"
+    truncate -s 64M big.tar
+    check_run "" "" 0 -- strace -f -qq -o "$CAPTURE/strace" -e trace=io_getevents \
+        -e inject=io_getevents:error=EINTR:when=1 ./bare --create out.run big.tar
+    grep -q '^[0-9]* *io_getevents(.* = -1 EINTR .*(INJECTED)$' "$CAPTURE/strace"
+    want_image big.tar | cmp - out.run
+}
+
 @test "an installer name in another directory is written there, with no leftovers" {
     mkdir sub
     check_run "" "" 0 -- launch ./bare --create sub/out.run p.tar
