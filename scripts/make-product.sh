@@ -41,8 +41,8 @@ normalise_modes() {
     find "$1" -type f -exec chmod 0644 {} + || die "cannot set file modes in $1"
 }
 
-# tar_dir DIR OUTPUT: writes a tar of DIR's contents to OUTPUT ("-" for
-# standard output), the top-level names without a "./" prefix.
+# tar_dir DIR OUTPUT: writes a tar of DIR's contents to OUTPUT, the
+# top-level names without a "./" prefix.
 tar_dir() {
     (
         out=$2
@@ -103,9 +103,11 @@ stage_package() {
         die "cannot set the modes of the package scripts"
 }
 
+# write_package: tar and gzip one after the other, since a pipe's status
+# would be gzip's alone.
 write_package() {
-    tar_dir "$WORK/pkg" - | gzip -n -9 >"$WORK/$PKG_FILE" ||
-        die "cannot write $PKG_FILE"
+    tar_dir "$WORK/pkg" "$WORK/$PACKAGE.tar" || die "cannot write $PKG_FILE"
+    gzip -n -9 <"$WORK/$PACKAGE.tar" >"$WORK/$PKG_FILE" || die "cannot write $PKG_FILE"
     mv -f "$WORK/$PKG_FILE" "$OUTDIR/$PKG_FILE" || die "cannot write $OUTDIR/$PKG_FILE"
 }
 

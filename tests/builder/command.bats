@@ -106,20 +106,56 @@ Try 'vorlan-mkinstaller --help' for more information." ]
     [ -z "$(leftovers "$K")" ]
 }
 
-@test "SIGTERM during the build: status 143, no output, staging removed" {
+@test "SIGHUP, SIGINT or SIGTERM while the launcher writes: 128+N at once, the launcher stopped, nothing left" {
+    # A launcher that leaves its partial image behind when it is stopped, as
+    # an older one does, and notes that it was.
     # shellcheck disable=SC2016 # the stand-in's own parameters
-    stand_in 'touch "$TMPDIR/../started"; sleep 1; cp "$3" "$2"'
-    "$MKINSTALLER" --launcher "$K/launcher" "$K/app" "$K/out" >/dev/null 2>&1 &
-    local pid=$! n=0 status=0
-    while [ ! -e "$K/started" ] && [ "$n" -lt 100 ]; do
-        sleep 0.05
-        n=$((n + 1))
+    stand_in 'printf partial >"$2.Xy12Zq"
+trap '\''echo stopped >"$TMPDIR/../stopped"; kill $!; exit 143'\'' TERM
+touch "$TMPDIR/../started"
+sleep 20 &
+wait'
+    local sig number pid n status
+    for sig in HUP INT TERM; do
+        rm -f "$K/started" "$K/stopped"
+        # A job started by a script ignores INT unless told otherwise.
+        env --default-signal=INT "$MKINSTALLER" --launcher "$K/launcher" "$K/app" "$K/out" >/dev/null 2>&1 &
+        pid=$! n=0 status=0
+        while [ ! -e "$K/started" ] && [ "$n" -lt 100 ]; do
+            sleep 0.05
+            n=$((n + 1))
+        done
+        kill -"$sig" "$pid"
+        wait "$pid" || status=$?
+        number=$(kill -l "$sig")
+        [ "$status" -eq $((128 + number)) ]
+        [ "$(cat "$K/stopped")" = stopped ]
+        [ -z "$(leftovers "$K")" ]
     done
-    kill -TERM "$pid"
-    wait "$pid" || status=$?
-    [ "$status" -eq 143 ]
-    [ ! -e "$K/out" ]
+}
+
+@test "a launcher killed outright: its temporary image goes too, status 1" {
+    # shellcheck disable=SC2016 # the stand-in's own parameters
+    stand_in 'printf partial >"$2.Ab34Cd"; kill -KILL $$'
+    run "$MKINSTALLER" --launcher "$K/launcher" "$K/app" "$K/out"
+    [ "$status" -eq 1 ]
+    # The shell may say first how the launcher ended.
+    [ "${lines[-1]}" = "vorlan-mkinstaller: $K/out: the launcher $K/launcher failed (status 137)" ]
     [ -z "$(leftovers "$K")" ]
+}
+
+@test "the directory is synced after the final rename, so the new name survives a crash" {
+    command -v strace >/dev/null || skip "strace is not installed"
+    mkdir "$K/sub"
+    echo old >"$K/sub/out.run"
+    cd "$K"
+    strace -f -qq -y -o trace -e trace=fsync,rename,renameat,renameat2 -e signal=none \
+        "$MKINSTALLER" --arch x86_64 app sub/out.run >/dev/null
+    # The successful calls without process IDs, descriptors or random suffixes.
+    sed -En 's/^[0-9]+ +//; s/\([0-9]+</(</; s/\.[A-Za-z0-9]{6}([>"])/.XXXXXX\1/g; s/\) += 0$/) = 0/p' \
+        trace >calls
+    [[ "$(tail -n 2 calls | head -n 1)" == rename*'"sub/.out.run.XXXXXX", '*'"sub/out.run"'*') = 0' ]]
+    [ "$(tail -n 1 calls)" = "fsync(<$(pwd -P)/sub>) = 0" ]
 }
 
 @test "the summary: path, sizes, entries, MD5 and the customer's command" {

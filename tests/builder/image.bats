@@ -92,3 +92,24 @@ install.sh with 2 args: one two words" ]
     payload_of "$K/fixed.run" "$LAUNCHER" "$K/fixed.tar"
     [ -z "$(TZ=UTC tar --full-time -tvf "$K/fixed.tar" | grep -v ' 2018-05-31 00:00:00 ')" ]
 }
+
+@test "Ctrl-C while this launcher writes the image: status 130, nothing left" {
+    mkdir "$K/app"
+    printf 'exit 0\n' >"$K/app/install.sh"
+    # Large enough that the launcher is seen at work.
+    truncate -s 128M "$K/app/zero"
+    # A process group of its own, as at a terminal, where Ctrl-C sends INT to
+    # the whole group; a job started by a script ignores INT unless told otherwise.
+    setsid env --default-signal=INT "$MKINSTALLER" --launcher "$LAUNCHER" "$K/app" "$K/out" >/dev/null 2>&1 &
+    local pid=$! n=0 status=0
+    # Until the launcher's temporary image shows beside the builder's name.
+    until compgen -G "$K/.out.??????.??????" >/dev/null || [ "$n" -ge 3000 ]; do
+        sleep 0.01
+        n=$((n + 1))
+    done
+    kill -INT -- "-$pid"
+    wait "$pid" || status=$?
+    [ "$n" -lt 3000 ]
+    [ "$status" -eq 130 ]
+    [ -z "$(leftovers "$K")" ]
+}

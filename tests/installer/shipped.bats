@@ -2,6 +2,8 @@
 # The shipped installer from end to end through each launcher, as root in a
 # private mount namespace, answered through a pipe and through a terminal.
 
+bats_require_minimum_version 1.5.0
+
 load helpers
 
 setup() {
@@ -42,7 +44,7 @@ RECORD='
     head -c "$(stat -c %s expected)" out | cmp - expected
     [ "$(tail -n 2 out)" = "$(printf '\nInstallation completed.')" ]
     grep -qx 'certificate=/etc/opt/ssl/server.pem' installed
-    ! grep -q 'hand-over file left' installed
+    run -1 grep -q 'hand-over file left' installed
     grep -qx '755 root:root /opt/vorlansoft/cresta-proxy/bin/vlproxy' installed
     grep -qx '755 root:root /etc/opt/vorlansoft/software/vorlan-cresta-proxy.remove' installed
 }

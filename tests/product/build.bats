@@ -41,6 +41,19 @@ payload_of() {
     [ -z "$(ls -A "$TMPDIR")" ]
 }
 
+@test "make-product.sh: a failing tar of the package is a failure, nothing written" {
+    # tar fails on the package's own members, after the software archive.
+    mkdir "$K/bin"
+    printf '#!/bin/sh\ncase " $* " in *" %s.install "*) echo "tar: failed" >&2; exit 2 ;; esac\nexec %s "$@"\n' \
+        "$PACKAGE" "$(command -v tar)" >"$K/bin/tar"
+    chmod 0755 "$K/bin/tar"
+    PATH=$K/bin:$PATH run "$SOURCE_DIR/scripts/make-product.sh" "$K/a"
+    [ "$status" -eq 1 ]
+    [ "$output" = "tar: failed
+make-product.sh: cannot write $PKG_FILE" ]
+    [ -z "$(ls -A "$K/a")" ]
+}
+
 @test "the product package is gzip without a stored name or time, and its members are fixed" {
     build_product "$K/a"
     # Magic, deflate, no flags, mtime 0, best compression, Unix.

@@ -118,6 +118,27 @@ $CONF
     [ ! -s "$K/after" ]
 }
 
+@test "upgrade over a changed configuration with a new certificate answer: the kept file records it" {
+    make_upgrade up
+    run ns_run '
+        write_handover "/srv/a.pem
+"
+        install_product EPM_NOSTART=y > "$K/out1" 2>&1
+        echo "check_interval=5" >> '"$CONF"'
+        cp '"$CONF"' "$K/edited"
+        write_handover "/srv/b.pem
+"
+        (cd "$K/up" && EPM_NOSTART=y ./vorlan-cresta-proxy.install now) > "$K/out" 2>&1
+        echo "$?" > "$K/rc"
+        cp '"$CONF"' "$K/conf"
+        true
+    '
+    [ "$status" -eq 0 ]
+    [ "$(cat "$K/rc")" = 0 ]
+    grep -qx "$P: keeping $CONF, changed since it was installed; the new default is $CONF.new" "$K/out"
+    diff <(sed 's|^certificate=/srv/a.pem$|certificate=/srv/b.pem|' "$K/edited") "$K/conf"
+}
+
 @test "an installation that recorded no digest: its configuration counts as changed unless it is the default" {
     make_upgrade up
     for edit in yes no; do

@@ -183,6 +183,19 @@ Installation completed.
     done
 }
 
+@test "certificate: an unusable path cut off by the end of input is asked for once" {
+    make_proxy_package 0
+    INPUT="yes\n$W/no-such.pem" run_install
+    expect_out "$EULA_TEXT
+${ACCEPT_PROMPT}yes
+${CERT_PROMPT}Package installation started, please wait...
+vorlan-cresta-proxy ran with: now
+
+Installation completed.
+"
+    expect_file seen.vlsrv-certificate-path ''
+}
+
 @test "certificate: five unusable answers in a row end the question as an empty one" {
     make_proxy_package 0
     printf 'CERT\n' > cert.pem
