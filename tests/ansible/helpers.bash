@@ -117,6 +117,11 @@ EOF
         echo 'ansible_user=root'
         echo "ansible_ssh_private_key_file=$FLEET/client_key"
         echo 'vorlan_installer_installed_path=/opt/vorlansoft/cresta-proxy/bin/vlproxy'
+        echo
+        # The role's tasks delegated to the controller would otherwise use
+        # ~root/.ansible/tmp, whatever HOME says.
+        echo '[controller]'
+        echo "localhost ansible_connection=local ansible_remote_tmp=$FLEET/home/.ansible/tmp"
     } >"$FLEET/inventory.ini"
 }
 
