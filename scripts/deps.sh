@@ -12,7 +12,7 @@ BUILD_PACKAGES="cmake make g++ g++-multilib libtomcrypt-dev libtomcrypt-dev:i386
 # Running the i386 launcher here may need emulation: this kernel can refuse it.
 RUN_PACKAGES="qemu-user"
 TEST_PACKAGES="libgtest-dev bats shellcheck perl procps tmux rpm file clang libclang-rt-14-dev strace e2fsprogs busybox
-    lintian groff-base man-db"
+    lintian groff-base man-db ansible-core ansible-lint yamllint openssh-server openssh-client"
 BENCH_PACKAGES="hyperfine time jq"
 
 is_installed() {

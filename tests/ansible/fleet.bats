@@ -1,0 +1,162 @@
+#!/usr/bin/env bats
+# The role vorlan_installer through the example playbook, run by the real
+# ansible-playbook over SSH against three hosts on this machine (see
+# helpers.bash), with the shipped installer built from this launcher. The
+# cases build on each other: the hosts keep what each case installed.
+
+bats_require_minimum_version 1.5.0
+
+load helpers
+
+CONF=/etc/opt/vorlansoft/cresta-proxy/vlproxy.conf
+VLPROXY=/opt/vorlansoft/cresta-proxy/bin/vlproxy
+STATE=$STAGE_DIR/$INSTALLER_NAME.state
+LOG=$STAGE_DIR/$INSTALLER_NAME.log
+
+setup_file() {
+    start_fleet
+    # The shipped installer, and an upgrade: the same rebuilt from a payload
+    # whose install.sh differs by a comment, so that its digest differs.
+    sh "$SOURCE_DIR/scripts/build-shipped.sh" "$LAUNCHER" "$FLEET/first" >/dev/null
+    cp -R "$SOURCE_DIR/payload" "$FLEET/payload"
+    echo '# rebuilt for the upgrade' >>"$FLEET/payload/install.sh"
+    PAYLOAD_DIR=$FLEET/payload sh "$SOURCE_DIR/scripts/build-shipped.sh" "$LAUNCHER" "$FLEET/upgrade" >/dev/null
+    FIRST=$FLEET/first/$INSTALLER_NAME
+    UPGRADE=$FLEET/upgrade/$INSTALLER_NAME
+    export FIRST UPGRADE
+}
+
+teardown_file() {
+    stop_fleet
+}
+
+# state_line IMAGE: what the state file holds once IMAGE has run.
+state_line() {
+    (cd "$(dirname "$1")" && sha256sum "$INSTALLER_NAME")
+}
+
+# changed HOST / unchanged HOST / failed HOST: HOST's recap line says so.
+changed() {
+    recap "$1" | grep -q ' changed=[1-9][0-9]* unreachable=0 failed=0 '
+}
+
+unchanged() {
+    recap "$1" | grep -q ' changed=0 unreachable=0 failed=0 '
+}
+
+failed() {
+    recap "$1" | grep -q ' unreachable=0 failed=1 '
+}
+
+# What a run may change on a host: the product, the stage directory. The
+# service rewrites its status file in run/ every minute by itself.
+snapshot() {
+    on_host "$1" "find /opt /etc/opt /var/opt $STAGE_DIR -path /var/opt/vorlansoft/cresta-proxy/run -prune \
+        -o -printf '%p %m %s %T@\n' | sort"
+}
+
+@test "the first run installs on all three hosts" {
+    play "$FIRST"
+    [ "$(cat "$FLEET/status")" = 0 ]
+    for host in $HOSTS; do
+        changed "$host"
+        on_host "$host" "stat -c '%a %U' $VLPROXY $STAGE_DIR; grep '^certificate=' $CONF;
+            tail -n 1 $LOG; ls -A $STAGE_DIR; cat $STATE" >"$FLEET/$host.seen"
+        printf '%s\n' "755 root" "700 root" "certificate=" "Installation completed." \
+            "$INSTALLER_NAME.log" "$INSTALLER_NAME.state" "$(state_line "$FIRST")" >"$FLEET/expected"
+        diff "$FLEET/expected" "$FLEET/$host.seen"
+    done
+}
+
+@test "a second run with the same image changes nothing and runs nothing" {
+    for host in $HOSTS; do
+        snapshot "$host" >"$FLEET/$host.before"
+    done
+    play "$FIRST"
+    [ "$(cat "$FLEET/status")" = 0 ]
+    for host in $HOSTS; do
+        unchanged "$host"
+        snapshot "$host" | diff "$FLEET/$host.before" -
+    done
+}
+
+@test "an upgrade image changes all three and keeps the administrator's edit" {
+    for host in $HOSTS; do
+        on_host "$host" "echo '# tuned on $host' >>$CONF"
+    done
+    play "$UPGRADE"
+    [ "$(cat "$FLEET/status")" = 0 ]
+    for host in $HOSTS; do
+        changed "$host"
+        on_host "$host" "tail -n 1 $CONF; test -f $CONF.new && echo new default beside it; cat $STATE" \
+            >"$FLEET/$host.seen"
+        printf '%s\n' "# tuned on $host" "new default beside it" "$(state_line "$UPGRADE")" >"$FLEET/expected"
+        diff "$FLEET/expected" "$FLEET/$host.seen"
+    done
+}
+
+@test "a host whose /opt is full fails alone and is reported; its state file stays" {
+    on_host host3 "mount -t tmpfs -o size=4k,mode=0755 tiny /opt && stat -c %z $STATE" >"$FLEET/state.before"
+    play "$FIRST"
+    on_host host3 "umount /opt; stat -c %z $STATE; cat $STATE; tail -n 1 $LOG" >"$FLEET/host3.seen"
+    [ "$(cat "$FLEET/status")" = 2 ]
+    failed host3
+    for host in host1 host2; do
+        changed "$host"
+    done
+    # The message: the installer's status and the log's last lines.
+    grep -F 'fatal: [host3]: FAILED! => {"changed": false, "msg": "'"$INSTALLER_NAME exited with status 1; its whole output is in $LOG. The last lines:"'\n' "$FLEET/out" |
+        grep -qF '\nInstallation failed."}'
+    [ "$(grep -c '^fatal: ' "$FLEET/out")" = 1 ]
+    printf '%s\n' "$(cat "$FLEET/state.before")" "$(state_line "$UPGRADE")" "Installation failed." \
+        >"$FLEET/expected"
+    diff "$FLEET/expected" "$FLEET/host3.seen"
+    [ "$(on_host host1 "cat $STATE")" = "$(state_line "$FIRST")" ]
+}
+
+@test "check mode reports what would change and changes nothing" {
+    for host in $HOSTS; do
+        snapshot "$host" >"$FLEET/$host.before"
+    done
+    play "$UPGRADE" --check
+    [ "$(cat "$FLEET/status")" = 0 ]
+    # host3 still has the upgrade: the last run failed there.
+    for host in host1 host2; do
+        changed "$host"
+    done
+    unchanged host3
+    for host in $HOSTS; do
+        snapshot "$host" | diff "$FLEET/$host.before" -
+    done
+}
+
+@test "as a user who becomes root with su: a removed product installed again, with preset answers" {
+    on_host host1 "/etc/opt/vorlansoft/software/vorlan-cresta-proxy.remove now >/dev/null && test ! -e $VLPROXY"
+    # No --quiet: the preset answers alone must keep the agreement from asking.
+    printf '%s' '{"ansible_user": "deploy", "ansible_become_method": "su",
+        "ansible_become_password": "'"$SU_PASSWORD"'",
+        "vorlan_installer_args": [], "vorlan_installer_keep": true,
+        "vorlan_installer_fetch_log": "'"$FLEET/logs"'",
+        "vorlan_installer_preseed": {"QUIET_INSTALL": 0, "DEFAULT_BACKUP_DIR": "/var/tmp/it'\''s $HOME"}}' \
+        >"$FLEET/vars.json"
+    play "$FIRST" --limit host1 -e "@$FLEET/vars.json"
+    [ "$(cat "$FLEET/status")" = 0 ]
+    changed host1
+    on_host host1 "{ /etc/opt/vorlansoft/cresta-proxy/init.d/vlproxy status >/dev/null && echo running; }
+        cd $STAGE_DIR && sha256sum -c $INSTALLER_NAME.state && test -f $INSTALLER_NAME.dir/install.sh &&
+        stat -c '%a %U' $INSTALLER_NAME.preseed && grep -v '^#' $INSTALLER_NAME.preseed" >"$FLEET/host1.seen"
+    printf '%s\n' running "$INSTALLER_NAME: OK" "600 root" "DEFAULT_BACKUP_DIR='/var/tmp/it'\"'\"'s \$HOME'" \
+        QUIET_INSTALL=0 >"$FLEET/expected"
+    diff "$FLEET/expected" "$FLEET/host1.seen"
+    run ! grep -q 'Accept?' "$FLEET/logs/host1/$INSTALLER_NAME.log"
+    on_host host1 "cat $LOG" | cmp - "$FLEET/logs/host1/$INSTALLER_NAME.log"
+}
+
+@test "a preset answer whose name is no shell variable name stops the role before it stages anything" {
+    snapshot host2 >"$FLEET/host2.before"
+    play "$UPGRADE" --limit host2 -e '{"vorlan_installer_preseed": {"BAD-NAME": 1}}'
+    [ "$(cat "$FLEET/status")" = 2 ]
+    failed host2
+    grep -qF '"msg": "vorlan_installer_preseed: not a shell variable name: BAD-NAME"' "$FLEET/out"
+    snapshot host2 | diff "$FLEET/host2.before" -
+}
