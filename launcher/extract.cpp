@@ -1,6 +1,7 @@
 #include "extract.h"
 
 #include "blocks.h"
+#include "decode.h"
 #include "owned.h"
 #include "progress.h"
 #include "report.h"
@@ -79,7 +80,7 @@ int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action
     signal(SIGPIPE, SIG_IGN);
     // Listings and custom commands write to the terminal themselves.
     progress_meter meter(action == tar_action::extract ? bytes_after(stream, archive_offset) : 0);
-    blocks_end copied = copy_stream(stream, pipe.get(), &meter);
+    blocks_end copied = copy_payload(stream, pipe.get(), &meter);
     if (copied == blocks_end::read_failed) {
         meter.erase();
         report("Read tar error\n");  // before tar's own complaint about the cut archive
@@ -91,7 +92,7 @@ int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action
     meter.erase();
     const int status = pclose(pipe.release());
     signal(SIGPIPE, SIG_DFL);
-    if (copied == blocks_end::read_failed)
+    if (copied == blocks_end::read_failed || copied == blocks_end::bad_data)
         return FAILURE;
     if (copied == blocks_end::use_failed) {
         // A tar that failed and closed its end says why in its status.
