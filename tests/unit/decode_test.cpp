@@ -230,8 +230,8 @@ TEST(CopyPayload, BytesAfterTheStreamAreRefused)
 {
     const bytes data = sample(100, 0);
     for (const codec_case &c : CODECS) {
-        // Too short for a magic number, all zeros, and text.
-        for (const bytes &tail : {bytes("x"), bytes(4, '\0') + "x", bytes("garbage after it")}) {
+        // The start of a zstd magic number and no more, zeros, and text.
+        for (const bytes &tail : {bytes("\x28\xB5"), bytes(4, '\0') + "x", bytes("garbage after it")}) {
             const copied result = copy_of(c.compress(data) + tail);
             EXPECT_EQ(result.end, blocks_end::bad_data) << c.name << " " << tail.size();
             EXPECT_EQ(result.reports, refusal(c.name, "unexpected bytes after the end of the stream"))
@@ -321,9 +321,10 @@ TEST(PayloadTarSize, ZstdFramesRecordTheirContentSizes)
 {
     const bytes one = sample(2000, 70000);
     const bytes two = sample(10, 10);
+    const bytes run(300000, 'z');  // blocks of one repeated byte: one stored byte each
     const bytes skippable = bytes("\x5A\x2A\x4D\x18\x02\x00\x00\x00" "ab", 10);
-    FILE *stream = stream_of("head" + zstd_of(one) + skippable + zstd_of(two));
-    EXPECT_EQ(payload_tar_size(stream, 4), one.size() + two.size());
+    FILE *stream = stream_of("head" + zstd_of(one) + skippable + zstd_of(two) + zstd_of(run));
+    EXPECT_EQ(payload_tar_size(stream, 4), one.size() + two.size() + run.size());
     fclose(stream);
 }
 
