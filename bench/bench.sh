@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Benchmark of the launcher against the floor of plain tools doing the same
 # work on the same bytes (md5sum, tar -xf, cp, cat), plus peak memory and a
-# correctness pass of the 32-bit launcher on a payload larger than 4 GiB.
+# correctness pass of the 32-bit launcher on a payload larger than 4 GiB;
+# then compressed payloads of a real tree against gzip, xz and zstd.
 #
-# Usage: bench/bench.sh [--quick] [--write-readme] [--no-i386] [--keep]
-#   --quick         3 runs, a 256 MiB "large" payload (for iteration only)
-#   --write-readme  also replace the Results section of bench/README.md
-#   --no-i386       skip the 32-bit pass (it writes a 4.2 GB image)
-#   --keep          keep the work directory
+# Usage: bench/bench.sh [--quick] [--write-readme] [--no-i386] [--no-compressed] [--keep]
+#   --quick          3 runs, a 256 MiB "large" payload (for iteration only)
+#   --write-readme   also replace the Results section of bench/README.md
+#   --no-i386        skip the 32-bit pass (it writes a 4.2 GB image)
+#   --no-compressed  skip the compressed payloads (some 20 minutes of CPU)
+#   --keep           keep the work directory
 # Environment: BENCH_DIR (work directory, default /var/tmp/vorlan-bench),
 #   RUNS, LARGE_MB, TYPICAL_MB (override the sizes and run count),
-#   LAUNCHER_DIR (use prebuilt launchers instead of building the checkout).
+#   LAUNCHER_DIR (use prebuilt launchers instead of building the checkout),
+#   TREE (the tree of the compressed payloads, default the compiler's
+#   library directory), TMPFS_DIR (a directory on tmpfs, default /dev/shm).
 set -euo pipefail
 
 SCRIPT_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -19,6 +23,7 @@ BENCH_DIR=${BENCH_DIR:-/var/tmp/vorlan-bench}
 QUICK=0
 WRITE_README=0
 DO_I386=1
+DO_COMPRESSED=1
 KEEP=0
 COMMAND_LINE="bench/bench.sh${*:+ $*}"
 
@@ -27,9 +32,10 @@ for arg in "$@"; do
     --quick) QUICK=1 ;;
     --write-readme) WRITE_README=1 ;;
     --no-i386) DO_I386=0 ;;
+    --no-compressed) DO_COMPRESSED=0 ;;
     --keep) KEEP=1 ;;
     -h | --help)
-        sed -n '2,14p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+        sed -n '2,19p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
         exit 0
         ;;
     *)
@@ -57,9 +63,13 @@ for tool in hyperfine jq md5sum tar cmake /usr/bin/time; do
         exit 1
     }
 done
-if [ "$DO_I386" -eq 1 ] && ! command -v qemu-i386 >/dev/null; then
-    echo "qemu-i386 missing; use --no-i386" >&2
-    exit 1
+if [ "$DO_COMPRESSED" -eq 1 ]; then
+    for tool in zstd xz gzip; do
+        command -v "$tool" >/dev/null || {
+            echo "missing tool: $tool (or use --no-compressed)" >&2
+            exit 1
+        }
+    done
 fi
 
 START_SECONDS=$SECONDS
@@ -98,6 +108,19 @@ else
     L32=$BENCH_DIR/build/launcher/vorlan-launcher-i386
 fi
 [ -x "$L64" ] || die "no launcher at $L64"
+# How this kernel runs the 32-bit launcher: natively where it can, else
+# under qemu-i386 (EMU32 names it; PREFIX32 is its word in a command line).
+EMU32=
+PREFIX32=
+HOW32=natively
+if [ "$DO_I386" -eq 1 ]; then
+    # shellcheck source-path=SCRIPTDIR source=../scripts/lib.sh
+    EMU32=$(. "$REPO_DIR/scripts/lib.sh" && launcher_emulator "$L32") || die "cannot run $L32; use --no-i386"
+    if [ -n "$EMU32" ]; then
+        PREFIX32="'$EMU32' "
+        HOW32="under qemu-i386"
+    fi
+fi
 
 # ---------------------------------------------------------------- payloads
 # Regular files under the given roots (relative to /), in a fixed order, until
@@ -135,7 +158,7 @@ done
 # The 32-bit launcher's own images, for its cost against the 64-bit one.
 if [ "$DO_I386" -eq 1 ]; then
     for name in typical large; do
-        qemu-i386 "$L32" --create "$P/$name.run32" "$P/$name.tar" || die "32-bit --create of $name failed"
+        ${EMU32:+"$EMU32"} "$L32" --create "$P/$name.run32" "$P/$name.tar" || die "32-bit --create of $name failed"
         cmp -s <(tail -c +$(($(stat -c %s "$L32") + 1)) "$P/$name.run32") \
             <(tail -c +$((launcher_size + 1)) "$P/$name.run") ||
             die "32-bit and 64-bit images of $name differ behind the launcher"
@@ -191,15 +214,15 @@ for name in "${PAYLOADS[@]}"; do
     time_payload "$name"
 done
 
-# The 32-bit launcher, emulated here, on the same payloads.
+# The 32-bit launcher on the same payloads.
 time_i386() {
     local name=$1 tar=$P/$1.tar run=$P/$1.run32
-    log "timing the 32-bit launcher under qemu-i386 on $name ($RUNS runs)"
+    log "timing the 32-bit launcher $HOW32 on $name ($RUNS runs)"
     hyperfine --runs "$RUNS" --warmup 1 --style none --prepare "$PREPARE" \
         --export-json "$R/$name.i386.json" \
-        -n check "qemu-i386 '$run' --check" \
-        -n noexec "qemu-i386 '$run' --noexec --target '$W/x'" \
-        -n create "qemu-i386 '$L32' --create '$W/out.run' '$tar'" \
+        -n check "$PREFIX32'$run' --check" \
+        -n noexec "$PREFIX32'$run' --noexec --target '$W/x'" \
+        -n create "$PREFIX32'$L32' --create '$W/out.run' '$tar'" \
         >"$R/$name.i386.hyperfine.log" 2>&1 ||
         die "hyperfine failed on the 32-bit $name, see $R/$name.i386.hyperfine.log"
 }
@@ -310,11 +333,10 @@ measure_rss large
 # ---------------------------------------------------------------- 32-bit
 I386_RESULT="not run (--no-i386)"
 if [ "$DO_I386" -eq 1 ]; then
-    log "32-bit launcher under qemu-i386: --create, --check and --info of a $I386_PAYLOAD payload"
+    log "32-bit launcher $HOW32: --create, --check and --info of a $I386_PAYLOAD payload"
     i386_start=$SECONDS
     truncate -s "$I386_PAYLOAD" "$W/big.tar"
-    # shellcheck source-path=SCRIPTDIR source=../scripts/lib.sh
-    emulator=$(. "$REPO_DIR/scripts/lib.sh" && launcher_emulator "$L32") || die "cannot run $L32"
+    emulator=$EMU32
     $emulator "$L32" --create "$W/big32.run" "$W/big.tar" || die "32-bit --create failed"
     size32=$(stat -c %s "$L32")
     [ "$(stat -c %s "$W/big32.run")" -eq $((size32 + 24 + I386_PAYLOAD_BYTES)) ] ||
@@ -326,6 +348,167 @@ if [ "$DO_I386" -eq 1 ]; then
     [[ $info_out == *"TAR size: $want_kb KB"* ]] || die "32-bit --info shows: $info_out"
     rm -f "$W/big32.run" "$W/big.tar"
     I386_RESULT="pass: --create, --check (Succeed., exit 0), --info \"TAR size: $want_kb KB\"; $((SECONDS - i386_start)) s"
+fi
+
+# ---------------------------------------------------------------- compressed
+# A real tree packed by vorlan-mkinstaller with each codec: image sizes
+# against gzip -9 and xz -9 of the same tar, the builder's time against zstd
+# alone, and, side by side in interleaved rounds, the zstd image's --noexec
+# and --check against their floors and the plain image's --noexec against
+# md5sum + tar -xf FILE on disk and on tmpfs, through both launchers.
+TREE=${TREE:-/usr/lib/gcc/x86_64-linux-gnu/12}
+TMPFS_DIR=${TMPFS_DIR:-/dev/shm}
+MK=$REPO_DIR/scripts/vorlan-mkinstaller
+declare -A CZ
+
+# timed NAME COMMAND...: runs COMMAND once; its wall seconds and peak RSS
+# (KiB, with its children) in CZ[NAME.s] and CZ[NAME.rss].
+timed() {
+    local name=$1 out=$W/time.out
+    shift
+    /usr/bin/time -f '%e %M' -o "$out" "$@" >/dev/null 2>&1 || die "failed: $*"
+    read -r "CZ[$name.s]" "CZ[$name.rss]" <"$out"
+}
+
+# interleave NAME LABEL=COMMAND...: RUNS rounds after a warm-up round, each
+# running every command once in turn after PREPARE_C; "LABEL SECONDS" lines
+# in $R/NAME.times.
+interleave() {
+    local name=$1 round pair start end
+    shift
+    : >"$R/$name.times"
+    for ((round = 0; round <= RUNS; round++)); do
+        for pair in "$@"; do
+            bash -c "$PREPARE_C" || die "cannot prepare the round"
+            start=$EPOCHREALTIME
+            bash -c "${pair#*=}" >/dev/null 2>&1 || die "${pair%%=*} failed: ${pair#*=}"
+            end=$EPOCHREALTIME
+            [ "$round" -eq 0 ] || echo "${pair%%=*} $(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')" \
+                >>"$R/$name.times"
+        done
+    done
+}
+
+# istat NAME LABEL median|min|max: seconds, from the interleaved rounds.
+istat() {
+    awk -v l="$2" '$1 == l { print $2 }' "$R/$1.times" | sort -g | awk -v w="$3" '
+        { v[NR] = $1 }
+        END { if (w == "min") print v[1]; else if (w == "max") print v[NR];
+              else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+icell() { fmt_time "$(istat "$1" "$2" median)" "$(istat "$1" "$2" min)" "$(istat "$1" "$2" max)"; }
+
+iratio() { # median of LABEL over the sum of the medians of the others
+    local name=$1 num=$2 d=0 x
+    shift 2
+    for x in "$@"; do
+        d=$(awk -v a="$d" -v b="$(istat "$name" "$x" median)" 'BEGIN { print a + b }')
+    done
+    awk -v a="$(istat "$name" "$num" median)" -v b="$d" 'BEGIN { printf "%.2fx", a / b }'
+}
+
+size_ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2fx", a / b }'; }
+
+compressed_bench() {
+    local app=$P/app codec tar=$P/tree.tar T=$TMPFS_DIR/vorlan-bench
+    [ "$(findmnt -no FSTYPE -T "$TMPFS_DIR" | head -n 1)" = tmpfs ] || die "$TMPFS_DIR is not on tmpfs; set TMPFS_DIR"
+    log "compressed payloads of $TREE"
+    rm -rf "$app" "$T"
+    mkdir -p "$app" "$T"
+    cp -a "$TREE/." "$app/" || die "cannot copy $TREE"
+    printf 'exit 0\n' >"$app/install.sh"
+    export SOURCE_DATE_EPOCH=1527724800
+    for codec in none zstd xz gzip; do
+        log "vorlan-mkinstaller --compress $codec"
+        timed "build_$codec" "$MK" --launcher "$L64" --compress "$codec" "$app" "$P/$codec.run"
+        CZ[$codec.size]=$(stat -c %s "$P/$codec.run")
+    done
+    tail -c +$((launcher_size + 25)) "$P/none.run" >"$tar"
+    tail -c +$((launcher_size + 25)) "$P/zstd.run" >"$P/tree.tar.zst"
+    CZ[tar.size]=$(stat -c %s "$tar")
+    CZ[files]=$(tar -tf "$tar" | wc -l)
+    log "the compressors alone: zstd -19 -T0, with --long=27, gzip -9, xz -9"
+    timed zstd19 zstd -q -c -19 -T0 "$tar"
+    timed zstd19long zstd -q -c -19 --long=27 -T0 "$tar"
+    CZ[gzip9.size]=$(gzip -9 -c "$tar" | wc -c)
+    CZ[xz9.size]=$(xz -9 -c "$tar" | wc -c)
+
+    cp "$P/none.run" "$tar" "$T/"
+    local plain32=""
+    if [ "$DO_I386" -eq 1 ]; then
+        # The same stored payloads behind the 32-bit launcher.
+        ${EMU32:+"$EMU32"} "$L32" --create "$P/none.run32" "$tar" >/dev/null || die "32-bit --create failed"
+        ${EMU32:+"$EMU32"} "$L32" --create "$P/zstd.run32" "$P/tree.tar.zst" >/dev/null ||
+            die "32-bit --create failed"
+        cp "$P/none.run32" "$T/"
+        plain32="noexec32=$PREFIX32'$P/none.run32' --noexec --target '$W/x'
+noexec32_tmpfs=$PREFIX32'$T/none.run32' --noexec --target '$T/x'
+zstd_noexec32=$PREFIX32'$P/zstd.run32' --noexec --target '$W/x'"
+    fi
+    PREPARE_C="rm -rf '$W/x' '$T/x' && mkdir '$W/x' '$T/x' && sync"
+    local tar_flags="--no-same-owner --no-overwrite-dir"
+    log "interleaved rounds ($RUNS + 1 warm-up)"
+    local -a commands=(
+        "zstd_noexec='$P/zstd.run' --noexec --target '$W/x'"
+        "zstd_md5=md5sum '$P/zstd.run'"
+        "unzstd_tar=zstd -dc '$P/tree.tar.zst' | tar $tar_flags -xf - -C '$W/x'"
+        "zstd_check='$P/zstd.run' --check"
+        "noexec='$P/none.run' --noexec --target '$W/x'"
+        "md5=md5sum '$P/none.run'"
+        "tar_file=tar $tar_flags -xf '$tar' -C '$W/x'"
+        "noexec_tmpfs='$T/none.run' --noexec --target '$T/x'"
+        "md5_tmpfs=md5sum '$T/none.run'"
+        "tar_file_tmpfs=tar $tar_flags -xf '$T/tree.tar' -C '$T/x'"
+    )
+    if [ -n "$plain32" ]; then
+        mapfile -t -O "${#commands[@]}" commands <<<"$plain32"
+    fi
+    interleave compressed "${commands[@]}"
+    log "peak RSS of decoding"
+    for codec in zstd xz gzip; do
+        rm -rf "$W/x"
+        mkdir "$W/x"
+        CZ[$codec.rss]="$(rss_self "$P/$codec.run" --noexec --target "$W/x") / $(rm -rf "$W/x" && mkdir "$W/x" && rss_tree "$P/$codec.run" --noexec --target "$W/x")"
+    done
+    rm -rf "$W/x" "$T" "$app"
+    unset SOURCE_DATE_EPOCH
+}
+
+compressed_table() {
+    local c=compressed
+    echo "Tree: $TREE, tar of ${CZ[tar.size]} B / ${CZ[files]} entries; tmpfs: $TMPFS_DIR; the 32-bit launcher ran $HOW32."
+    echo
+    echo "| Measure | value | target |"
+    echo "|---|---|---|"
+    echo "| image, \`--compress none\` / zstd (default) / xz / gzip, bytes | ${CZ[none.size]} / ${CZ[zstd.size]} / ${CZ[xz.size]} / ${CZ[gzip.size]} | |"
+    echo "| \`gzip -9\` / \`xz -9\` of the tar, bytes | ${CZ[gzip9.size]} / ${CZ[xz9.size]} | |"
+    echo "| ratio zstd image / gzip -9 | $(size_ratio "${CZ[zstd.size]}" "${CZ[gzip9.size]}") | ≤ 0.50x |"
+    echo "| ratio zstd image / xz -9 | $(size_ratio "${CZ[zstd.size]}" "${CZ[xz9.size]}") | ≤ 1.30x |"
+    echo "| ratio \`--compress xz\` image / xz -9 | $(size_ratio "${CZ[xz.size]}" "${CZ[xz9.size]}") | ≤ 1.02x |"
+    echo "| builder, default (zstd -19 --long=27 -T0), one run: s, peak RSS KiB | ${CZ[build_zstd.s]} s, ${CZ[build_zstd.rss]} | |"
+    echo "| \`zstd -19 -T0\` / \`zstd -19 --long=27 -T0\` of the tar alone, one run | ${CZ[zstd19.s]} s / ${CZ[zstd19long.s]} s | |"
+    echo "| builder with xz / gzip / none, one run | ${CZ[build_xz.s]} s / ${CZ[build_gzip.s]} s / ${CZ[build_none.s]} s | |"
+    echo "| zstd image \`--noexec\`, median (min–max) | $(icell $c zstd_noexec) | |"
+    echo "| floor: md5sum of the zstd image / \`zstd -dc \\| tar -xf -\` | $(icell $c zstd_md5) / $(icell $c unzstd_tar) | |"
+    echo "| ratio zstd \`--noexec\` / floor | $(iratio $c zstd_noexec zstd_md5 unzstd_tar) | ≤ 1.10x |"
+    echo "| ratio zstd \`--noexec\` / plain \`--noexec\` (below 1: the zstd image extracts faster) | $(iratio $c zstd_noexec noexec) | |"
+    echo "| zstd image \`--check\`, median (min–max) | $(icell $c zstd_check) | |"
+    echo "| ratio zstd \`--check\` / md5sum of the image | $(iratio $c zstd_check zstd_md5) | ≤ 1.05x |"
+    echo "| plain image \`--noexec\` on disk / on tmpfs, median (min–max) | $(icell $c noexec) / $(icell $c noexec_tmpfs) | |"
+    echo "| floor on disk: md5sum / \`tar -xf FILE\` | $(icell $c md5) / $(icell $c tar_file) | |"
+    echo "| floor on tmpfs: md5sum / \`tar -xf FILE\` | $(icell $c md5_tmpfs) / $(icell $c tar_file_tmpfs) | |"
+    echo "| ratio plain \`--noexec\` / (md5sum + tar -xf FILE), disk / tmpfs | $(iratio $c noexec md5 tar_file) / $(iratio $c noexec_tmpfs md5_tmpfs tar_file_tmpfs) | ≤ 1.10x |"
+    if [ "$DO_I386" -eq 1 ]; then
+        echo "| 32-bit ($HOW32) plain \`--noexec\` on disk / on tmpfs, median (min–max) | $(icell $c noexec32) / $(icell $c noexec32_tmpfs) | |"
+        echo "| ratio 32-bit plain \`--noexec\` / (md5sum + tar -xf FILE), disk / tmpfs | $(iratio $c noexec32 md5 tar_file) / $(iratio $c noexec32_tmpfs md5_tmpfs tar_file_tmpfs) | ≤ 1.10x |"
+        echo "| 32-bit ($HOW32) zstd \`--noexec\`, ratio to its floor | $(icell $c zstd_noexec32), $(iratio $c zstd_noexec32 zstd_md5 unzstd_tar) | |"
+    fi
+    echo "| peak RSS KiB of \`--noexec\`, zstd / xz / gzip: launcher alone / with children | ${CZ[zstd.rss]}; ${CZ[xz.rss]}; ${CZ[gzip.rss]} | |"
+}
+
+if [ "$DO_COMPRESSED" -eq 1 ]; then
+    compressed_bench
 fi
 
 # ---------------------------------------------------------------- report
@@ -366,14 +549,18 @@ TABLE=$(
         if [ "$op" = tar_x ]; then what="floor \`tar -xf\`"; else what="launcher \`--$op\`"; fi
         echo "| peak RSS KiB, $what: launcher alone / with children | – | ${RSS[typical.$op]} | ${RSS[large.$op]} | < 4096, no growth |"
     done
-    echo "| 32-bit launcher under qemu-i386, $I386_PAYLOAD sparse payload | $I386_RESULT | | | correct |"
+    echo "| 32-bit launcher $HOW32, $I386_PAYLOAD sparse payload | $I386_RESULT | | | correct |"
     if [ "$DO_I386" -eq 1 ]; then
         for op in check noexec create; do
-            echo "| 32-bit launcher \`--$op\` under qemu-i386, median (min–max) | – | $(cell_time typical.i386 "$op") | $(cell_time large.i386 "$op") | |"
+            echo "| 32-bit launcher \`--$op\` $HOW32, median (min–max) | – | $(cell_time typical.i386 "$op") | $(cell_time large.i386 "$op") | |"
         done
         for op in check noexec create; do
-            echo "| ratio 32-bit (qemu-i386) / 64-bit \`--$op\` | – | $(ratio_between typical.i386 typical "$op") | $(ratio_between large.i386 large "$op") | |"
+            echo "| ratio 32-bit ($HOW32) / 64-bit \`--$op\` | – | $(ratio_between typical.i386 typical "$op") | $(ratio_between large.i386 large "$op") | |"
         done
+    fi
+    if [ "$DO_COMPRESSED" -eq 1 ]; then
+        echo
+        compressed_table
     fi
     echo
     echo "Full run took $((SECONDS - START_SECONDS)) s."

@@ -14,7 +14,8 @@
 constexpr size_t BLOCK_SIZE = 4096;
 constexpr size_t STREAM_BUFFER_SIZE = 128 * 1024;
 
-enum class blocks_end { done, read_failed, use_failed };
+// bad_data: the bytes read meant nothing to their user, who said why.
+enum class blocks_end { done, read_failed, use_failed, bad_data };
 
 // Hands every block from the stream's position to its end to use(block, size),
 // which returns false to stop. An interrupt noted meanwhile (while tar is

@@ -1,6 +1,7 @@
 #include "extract.h"
 
 #include "blocks.h"
+#include "decode.h"
 #include "interrupt.h"
 #include "owned.h"
 #include "progress.h"
@@ -76,7 +77,7 @@ int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action
     // Listings and custom commands write to the terminal themselves.
     progress_meter meter(action == tar_action::extract ? bytes_after(stream, archive_offset) : 0);
     defer_interrupts();
-    blocks_end copied = copy_stream(stream, pipe.get(), &meter);
+    blocks_end copied = copy_payload(stream, pipe.get(), &meter);
     if (interrupt_noted()) {
         // What is still buffered stays out of the pipe: tar reads its end now.
         __fpurge(pipe.get());
@@ -93,7 +94,7 @@ int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action
     signal(SIGPIPE, SIG_DFL);
     if (const int signal_number = stop_deferring_interrupts())
         end_interrupted(action, target_dir, signal_number);
-    if (copied == blocks_end::read_failed)
+    if (copied == blocks_end::read_failed || copied == blocks_end::bad_data)
         return FAILURE;
     if (copied == blocks_end::use_failed) {
         // A tar that failed and closed its end says why in its status.

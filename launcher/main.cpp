@@ -1,6 +1,7 @@
 // The order of a run: build an installer from a bare launcher, or verify,
 // extract and hand over to the embedded script from an installer image.
 #include "blocks.h"
+#include "decode.h"
 #include "elf_end.h"
 #include "extract.h"
 #include "image.h"
@@ -10,7 +11,6 @@
 #include "own_file.h"
 #include "owned.h"
 #include "payload.h"
-#include "progress.h"
 #include "prompts.h"
 #include "report.h"
 #include "target.h"
@@ -69,8 +69,8 @@ int extract_and_hand_over(file_stream own_stream, uint64_t archive_offset, const
     const file_descriptor target = enter_target(options.target_dir);
     if (!target)
         return FAILURE;
-    // What tar receives is the stored payload.
-    if (check_room(target.get(), options.target_dir, bytes_after(own_stream.get(), archive_offset)) != 0)
+    // The tar's size as far as the payload tells it before decoding.
+    if (check_room(target.get(), options.target_dir, payload_tar_size(own_stream.get(), archive_offset)) != 0)
         return FAILURE;
     if (pipe_payload_to_tar(own_stream.get(), archive_offset, tar_action::extract, tar_command,
                             options.target_dir) != 0)

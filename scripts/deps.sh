@@ -8,7 +8,15 @@ PROG=deps.sh
 # shellcheck source=lib.sh
 . "$(dirname "$0")/lib.sh"
 
-BUILD_PACKAGES="cmake make g++ g++-multilib libtomcrypt-dev libtomcrypt-dev:i386"
+# The launchers link zlib statically: zlib1g-dev for amd64, the multilib
+# lib32z1-dev for i386 (zlib1g-dev:i386 would bring libc6-dev:i386, which
+# conflicts with the multilib). The builder compresses with zstd and xz.
+BUILD_PACKAGES="cmake make g++ g++-multilib libtomcrypt-dev libtomcrypt-dev:i386 zlib1g-dev lib32z1-dev
+    zstd xz-utils"
+# Development packages needed for amd64 and i386, each with the runtime
+# library that it pins to its own version: Multi-Arch: same, so one version
+# on both architectures.
+MULTIARCH_PAIRS="libzstd-dev:libzstd1 liblzma-dev:liblzma5"
 # Running the i386 launcher here may need emulation: this kernel can refuse it.
 RUN_PACKAGES="qemu-user"
 TEST_PACKAGES="libgtest-dev bats shellcheck perl procps tmux rpm file clang libclang-rt-14-dev strace e2fsprogs busybox
@@ -41,15 +49,61 @@ update_package_lists() {
     echo "deps.sh: apt-get update failed 3 times; trying the install with the lists at hand" >&2
 }
 
+# missing_pairs: the development packages of MULTIARCH_PAIRS missing on
+# either architecture, as DEV:RUNTIME.
+missing_pairs() {
+    for pair in $MULTIARCH_PAIRS; do
+        if ! is_installed "${pair%%:*}:amd64" || ! is_installed "${pair%%:*}:i386"; then
+            printf '%s\n' "$pair"
+        fi
+    done
+}
+
+# newest_common_version: reads the lines of "apt-cache madison PKG PKG:i386"
+# and prints the newest version offered for both amd64 and i386, or fails.
+# A security update can reach one architecture's index before the other's.
+newest_common_version() {
+    awk -F ' *[|] *' '
+        $3 ~ / amd64 Packages$/ { arches[$2] = arches[$2] " amd64" }
+        $3 ~ / i386 Packages$/ { arches[$2] = arches[$2] " i386" }
+        END { for (v in arches) if (arches[v] ~ / amd64/ && arches[v] ~ / i386/) print v }' | {
+        newest=
+        while IFS= read -r version; do
+            if [ -z "$newest" ] || dpkg --compare-versions "$version" gt "$newest"; then
+                newest=$version
+            fi
+        done
+        [ -n "$newest" ] && printf '%s\n' "$newest"
+    }
+}
+
+# install_pair DEV:RUNTIME: both packages on both architectures at the newest
+# version offered for both. A runtime library already newer on one
+# architecture is brought down to it; nothing is removed on the way.
+install_pair() {
+    dev=${1%%:*} runtime=${1#*:}
+    version=$(apt-cache madison "$dev" "$dev:i386" | newest_common_version) ||
+        die "no version of $dev is offered for both amd64 and i386"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends --allow-downgrades \
+        --no-remove "$dev=$version" "$dev:i386=$version" "$runtime=$version" "$runtime:i386=$version" \
+        >/dev/null || die "cannot install $dev $version for amd64 and i386"
+}
+
 ensure_packages() {
     missing=$(missing_packages "$@" | tr '\n' ' ')
-    [ -z "$missing" ] && return 0
-    [ "$(id -u)" = 0 ] || die "missing packages, run as root to install: $missing"
+    pairs=$(missing_pairs | tr '\n' ' ')
+    [ -z "$missing$pairs" ] && return 0
+    [ "$(id -u)" = 0 ] || die "missing packages, run as root to install: $missing${pairs:+(pairs) $pairs}"
     ensure_i386
     update_package_lists
-    # shellcheck disable=SC2086 # one word per package name
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing \
-        >/dev/null || die "cannot install: $missing"
+    if [ -n "$missing" ]; then
+        # shellcheck disable=SC2086 # one word per package name
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing \
+            >/dev/null || die "cannot install: $missing"
+    fi
+    for pair in $pairs; do
+        install_pair "$pair"
+    done
 }
 
 packages_for() {
@@ -61,6 +115,9 @@ packages_for() {
     *) die "usage: deps.sh [build|main|test|bench]" ;;
     esac
 }
+
+# The tests source this file for its functions alone.
+[ -z "${DEPS_FUNCTIONS_ONLY:-}" ] || return 0
 
 packages=$(packages_for "${1:-build}")
 # shellcheck disable=SC2086 # package names hold no blanks or patterns

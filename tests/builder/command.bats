@@ -89,7 +89,7 @@ Try 'vorlan-mkinstaller --help' for more information." ]
     printf 'earlier\n' >"$K/out"
     run "$MKINSTALLER" --launcher "$K/launcher" "$K/app" "$K/out"
     [ "$status" -eq 1 ]
-    [[ "${lines[0]}" == "launcher: --create $K/.out."??????" $TMPDIR/vorlan-mkinstaller."??????"/payload.tar" ]]
+    [[ "${lines[0]}" == "launcher: --create $K/.out."??????" $TMPDIR/vorlan-mkinstaller."??????"/payload.tar.zstd" ]]
     [ "${lines[1]}" = "vorlan-mkinstaller: $K/out: the launcher $K/launcher failed (status 3)" ]
     [ "$(cat "$K/out")" = earlier ]
     [ -z "$(leftovers "$K")" ]
@@ -164,10 +164,12 @@ wait'
     run "$MKINSTALLER" --arch x86_64 "$K/app" "$K/setup.run"
     [ "$status" -eq 0 ]
     local launcher=$BUILD_DIR/libexec/vorlan-installer/vorlan-launcher-x86_64
-    payload_of "$K/setup.run" "$launcher" "$K/payload.tar"
+    payload_of "$K/setup.run" "$launcher" "$K/payload.tar.zstd"
+    zstd -q -d "$K/payload.tar.zstd"
     [ "$output" = "Installer:  $K/setup.run
 Size:       $(stat -c %s "$K/setup.run") bytes (x86_64 launcher)
 Payload:    $(stat -c %s "$K/payload.tar") bytes, 4 entries
+Stored:     $(stat -c %s "$K/payload.tar.zstd") bytes, zstd level 19, window 128 MiB, ${lines[3]##*, }
 MD5:        $(md5sum <"$K/setup.run" | cut -d ' ' -f 1)
 Customers run: chmod +x setup.run && ./setup.run" ]
     [ "$(stat -c %a "$K/setup.run")" = 755 ]

@@ -1,7 +1,10 @@
 #!/bin/sh
 # Builds a libFuzzer target with ASan and UBSan and runs it for a while on a
-# seed corpus of both real launchers, an image built from one, and crafted
-# ELF32/ELF64 headers. Usage: fuzz.sh TARGET SECONDS [BUILD_DIR]
+# seed corpus: for the ELF end and the payload header, both real launchers,
+# an image built from one, and crafted ELF32/ELF64 headers; for the decoders,
+# a small tar as the zstd, xz and gzip programs write it, concatenated, after
+# a skippable frame, and with a zstd window near the limit.
+# Usage: fuzz.sh TARGET SECONDS [BUILD_DIR]
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -65,6 +68,24 @@ craft_elf() {
     } >"$work/seeds/crafted-elf$class"
 }
 
+# codec_seeds: the decoders' input as the compressors write it.
+codec_seeds() {
+    mkdir -p "$work/seeds" "$work/corpus" "$work/tree"
+    printf 'echo installed\n' >"$work/tree/install.sh"
+    seq 1 2000 >"$work/tree/data"
+    tar -C "$work/tree" -cf "$work/small.tar" . || die "cannot pack the seed tree"
+    zstd -q -c -19 "$work/small.tar" >"$work/seeds/tar.zst"
+    zstd -q -c -3 --long=27 --no-check "$work/small.tar" >"$work/seeds/long.zst"
+    xz -q -c "$work/small.tar" >"$work/seeds/tar.xz"
+    gzip -n -c "$work/small.tar" >"$work/seeds/tar.gz"
+    for codec in zst xz gz; do
+        cat "$work/seeds/tar.$codec" "$work/seeds/tar.$codec" >"$work/seeds/joined.$codec"
+    done
+    { printf '\120\052\115\030\004\000\000\000skip' && cat "$work/seeds/tar.zst"; } >"$work/seeds/skippable.zst"
+    # No content size, a window of 2^27 bytes, one empty raw block.
+    printf '\050\265\057\375\000\210\001\000\000' >"$work/seeds/window.zst"
+}
+
 make_seeds() {
     mkdir -p "$work/seeds" "$work/corpus"
     cp "$build/launcher/vorlan-launcher-i386" "$build/launcher/vorlan-launcher-x86_64" "$work/seeds/"
@@ -84,13 +105,22 @@ build_target() {
     done
     clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
         -D_FILE_OFFSET_BITS=64 -I"$top/launcher" \
-        "$@" /usr/lib/x86_64-linux-gnu/libtomcrypt.a \
+        "$@" /usr/lib/x86_64-linux-gnu/libtomcrypt.a /usr/lib/x86_64-linux-gnu/libzstd.a \
+        /usr/lib/x86_64-linux-gnu/liblzma.a /usr/lib/x86_64-linux-gnu/libz.a \
         -o "$work/$target" || die "cannot build $target"
 }
 
 [ -f "$here/${target}_fuzz.cpp" ] || die "no such target: $target"
 mkdir -p "$work"
-make_seeds
+# A few kilobytes of stream can decode to gigabytes: the decoders get
+# shorter inputs, so that each run stays short.
+max_len=1048576
+if [ "$target" = decode ]; then
+    codec_seeds
+    max_len=65536
+else
+    make_seeds
+fi
 build_target
 "$work/$target" -max_total_time="$seconds" -close_fd_mask=2 -print_final_stats=1 \
-    -max_len=1048576 "$work/corpus" "$work/seeds"
+    -max_len="$max_len" "$work/corpus" "$work/seeds"

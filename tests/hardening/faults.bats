@@ -144,6 +144,20 @@ extract_into_tmpfs() {
     [ -z "$(ls -A extracted)" ]
 }
 
+@test "a zstd payload: the size its frame records counts, not the stored size" {
+    mkdir fit
+    printf 'echo fit\n' >fit/install.sh
+    head -c $((24 * 4096)) /dev/zero >fit/data
+    tar -b1 -C fit -cf fit.tar install.sh data
+    zstd -q fit.tar
+    [ "$(stat -c %s fit.tar.zst)" -lt 4096 ]
+    make_image fitimg fit.tar.zst
+    extract_into_tmpfs 24 ""
+    [ "$(cat status)" = 255 ]
+    [ "$(cat err)" = "Not enough free space in t: 99 KB needed, 96 KB available" ]
+    [ -z "$(ls -A extracted)" ]
+}
+
 @test "a tar that just fits the target's free space is extracted and its script run" {
     pages_payload 24
     extract_into_tmpfs 25 ""

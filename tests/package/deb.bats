@@ -76,8 +76,8 @@ ns_run() {
     [ -z "$(printf '%s\n' "$output" | grep -v '^running with root privileges is not recommended!$')" ]
 }
 
-@test "the package: its files under /usr, tar required, qemu-user recommended" {
-    [ "$(dpkg-deb -f "$PKG" Depends)" = "tar (>= 1.28)" ]
+@test "the package: its files under /usr, tar and the compressors required, qemu-user recommended" {
+    [ "$(dpkg-deb -f "$PKG" Depends)" = "tar (>= 1.28), zstd, xz-utils" ]
     [ "$(dpkg-deb -f "$PKG" Recommends)" = "qemu-user" ]
     dpkg-deb -c "$PKG" | awk '$1 !~ /^d/ { print $1, $2, $6 }' >"$K/files"
     [ "$(cat "$K/files")" = "-rwxr-xr-x root/root ./usr/bin/vorlan-mkinstaller
