@@ -110,3 +110,18 @@ EOF
         [ ! -e t/ran ]
     done
 }
+
+@test "an interrupt while a zstd payload is decoded into tar: the same line, 128+N, no script" {
+    mkdir q
+    printf 'echo ran >ran\n' >q/install.sh
+    head -c 8000000 /dev/urandom >q/data
+    tar -C q -cf q.tar install.sh data
+    zstd -q -1 q.tar
+    make_image q.run q.tar.zst
+    interrupting_tar TERM
+    PATH=$WORK/wrap:$PATH run -143 launch ./q.run --target t
+    [ "${lines[1]}" = "Uncompressing in t..." ]
+    [ "${lines[-1]}" = "Interrupted: the target directory t holds a partial extraction" ]
+    [ "$(stat -c %s t/data)" -lt 4000000 ]
+    [ ! -e t/ran ]
+}
