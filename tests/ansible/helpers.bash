@@ -186,11 +186,13 @@ stop_fleet() {
     return $status
 }
 
-# on_host HOST COMMAND: COMMAND (one shell string) as root on HOST.
+# on_host HOST COMMAND: COMMAND (one shell string) as root on HOST. ssh
+# reads no input (-n): it would leave the test's standard input
+# non-blocking, which ansible-playbook refuses.
 on_host() {
     local host=$1
     shift
-    ssh -F /dev/null -i "$FLEET/client_key" -o IdentitiesOnly=yes -o BatchMode=yes \
+    ssh -n -F /dev/null -i "$FLEET/client_key" -o IdentitiesOnly=yes -o BatchMode=yes \
         -o UserKnownHostsFile="$FLEET/known_hosts" -o GlobalKnownHostsFile=/dev/null \
         -o StrictHostKeyChecking=yes -o ControlMaster=no \
         -p "$(cat "$FLEET/$host/port")" root@127.0.0.1 "$@"
@@ -211,7 +213,7 @@ play() {
             HOME=$FLEET/home ANSIBLE_CONFIG=$FLEET/ansible.cfg \
                 ansible-playbook install.yml -e "vorlan_installer_src=$image" \
                 -e "vorlan_installer_emulator=$EMULATOR" "$@"
-    ) >"$FLEET/out" 2>&1 || status=$?
+    ) </dev/null >"$FLEET/out" 2>&1 || status=$?
     echo "$status" >"$FLEET/status"
     cat "$FLEET/out"
 }

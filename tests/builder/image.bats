@@ -100,7 +100,7 @@ install.sh with 2 args: one two words" ]
     truncate -s 128M "$K/app/zero"
     # A process group of its own, as at a terminal, where Ctrl-C sends INT to
     # the whole group; a job started by a script ignores INT unless told otherwise.
-    setsid env --default-signal=INT "$MKINSTALLER" --launcher "$LAUNCHER" "$K/app" "$K/out" >/dev/null 2>&1 &
+    setsid env --default-signal=INT "$MKINSTALLER" --launcher "$LAUNCHER" --compress none "$K/app" "$K/out" >/dev/null 2>&1 &
     local pid=$! n=0 status=0
     # Until the launcher's temporary image shows beside the builder's name.
     until compgen -G "$K/.out.??????.??????" >/dev/null || [ "$n" -ge 3000 ]; do
