@@ -1,9 +1,10 @@
 // The order of a run: build an installer from a bare launcher, or verify,
 // extract and hand over to the embedded script from an installer image.
-#include "blocks.h"
 #include "decode.h"
+#include "digest.h"
 #include "elf_end.h"
 #include "extract.h"
+#include "hand_over.h"
 #include "image.h"
 #include "interrupt.h"
 #include "local_tar.h"

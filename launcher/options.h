@@ -2,7 +2,7 @@
 #ifndef VORLAN_OPTIONS_H
 #define VORLAN_OPTIONS_H
 
-#include "extract.h"
+#include "tar_action.h"
 #include "owned.h"
 
 #include <string_view>
