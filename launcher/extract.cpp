@@ -70,9 +70,9 @@ int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action
         return FAILURE;
     if (fseeko(stream, static_cast<off_t>(archive_offset), SEEK_SET) != 0)
         return report_errno("Seek to tar error");
-    // A tar that stops reading early must not end the launcher silently
-    // (tar itself was started with the default handler).
-    signal(SIGPIPE, SIG_IGN);
+    // A tar that stops reading early must not end the launcher silently. Tar
+    // started with what the launcher inherited, and the script gets it back.
+    const auto inherited_sigpipe = signal(SIGPIPE, SIG_IGN);
     // Listings and custom commands write to the terminal themselves.
     progress_meter meter(action == tar_action::extract ? bytes_after(stream, archive_offset) : 0);
     defer_interrupts();
@@ -90,7 +90,7 @@ int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action
     // Gone before tar's last messages, which start on a clean line.
     meter.erase();
     const int status = pclose(pipe.release());
-    signal(SIGPIPE, SIG_DFL);
+    signal(SIGPIPE, inherited_sigpipe);
     if (const int signal_number = stop_deferring_interrupts())
         end_interrupted(action, target_dir, signal_number);
     if (copied == blocks_end::read_failed || copied == blocks_end::bad_data)
