@@ -98,13 +98,16 @@ make_seeds() {
 }
 
 build_target() {
+    # The version that the build gives the units.
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+    [ -n "$version" ] || die "no project version in $build/CMakeCache.txt"
     # Every unit of the launcher but its main.
     set -- "$here/${target}_fuzz.cpp"
     for unit in "$top"/launcher/*.cpp; do
         [ "$unit" = "$top/launcher/main.cpp" ] || set -- "$@" "$unit"
     done
     clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-        -D_FILE_OFFSET_BITS=64 -I"$top/launcher" \
+        -D_FILE_OFFSET_BITS=64 -DVORLAN_VERSION="\"$version\"" -I"$top/launcher" \
         "$@" /usr/lib/x86_64-linux-gnu/libtomcrypt.a /usr/lib/x86_64-linux-gnu/libzstd.a \
         /usr/lib/x86_64-linux-gnu/liblzma.a /usr/lib/x86_64-linux-gnu/libz.a \
         -o "$work/$target" || die "cannot build $target"
