@@ -24,6 +24,8 @@ PROG=build-shipped.sh
 SCRIPTS=$(cd "$(dirname "$0")" && pwd) || exit 1
 # shellcheck source=lib.sh
 . "$SCRIPTS/lib.sh"
+# shellcheck source=../product/product.sh
+. "$SCRIPTS/../product/product.sh"
 
 PAYLOAD_FILES="install.sh defaults.sh EULA EULA-RU"
 MKINSTALLER=${BUILD_DIR:-$(dirname "$SCRIPTS")/build}/bin/vorlan-mkinstaller

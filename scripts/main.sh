@@ -10,6 +10,8 @@ PROG=main.sh
 top=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=lib.sh
 . "$top/scripts/lib.sh"
+# shellcheck source=../product/product.sh
+. "$top/product/product.sh"
 BUILD_DIR=${BUILD_DIR:-$top/build}
 OUT_DIR=${OUT_DIR:-$top/out}
 LAUNCHER=$BUILD_DIR/launcher/vorlan-launcher-i386
