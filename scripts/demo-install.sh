@@ -7,7 +7,6 @@
 #
 # The installer is opened before the mounts, so that it is found wherever
 # the checkout lies, /tmp and /var/tmp included.
-set -eu
 
 PROG=demo-install.sh
 # shellcheck source=lib.sh
