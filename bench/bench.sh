@@ -12,7 +12,9 @@
 #   --keep           keep the work directory
 # Environment: BENCH_DIR (work directory, default /var/tmp/vorlan-bench),
 #   RUNS, LARGE_MB, TYPICAL_MB (override the sizes and run count),
-#   LAUNCHER_DIR (use prebuilt launchers instead of building the checkout),
+#   LAUNCHER_DIR (use prebuilt launchers instead of building the checkout;
+#   the compressed payloads then take the builder of the build tree
+#   BUILD_DIR, default ./build),
 #   TREE (the tree of the compressed payloads, default the compiler's
 #   library directory), TMPFS_DIR (a directory on tmpfs, default /dev/shm).
 set -euo pipefail
@@ -102,10 +104,12 @@ else
     log "building the launchers from $REPO_DIR into $BENCH_DIR/build"
     cmake -S "$REPO_DIR" -B "$BENCH_DIR/build" -DCMAKE_BUILD_TYPE=Release -DVORLAN_TESTS=OFF \
         >"$R/cmake.log" 2>&1 || die "cmake configure failed, see $R/cmake.log"
-    cmake --build "$BENCH_DIR/build" -j2 --target vorlan-launcher-x86_64 vorlan-launcher-i386 \
+    # The toolkit: both launchers and the builder with its library.
+    cmake --build "$BENCH_DIR/build" -j2 --target toolkit \
         >>"$R/cmake.log" 2>&1 || die "build failed, see $R/cmake.log"
     L64=$BENCH_DIR/build/launcher/vorlan-launcher-x86_64
     L32=$BENCH_DIR/build/launcher/vorlan-launcher-i386
+    BUILD_DIR=$BENCH_DIR/build
 fi
 [ -x "$L64" ] || die "no launcher at $L64"
 # How this kernel runs the 32-bit launcher: natively where it can, else
@@ -358,7 +362,7 @@ fi
 # md5sum + tar -xf FILE on disk and on tmpfs, through both launchers.
 TREE=${TREE:-/usr/lib/gcc/x86_64-linux-gnu/12}
 TMPFS_DIR=${TMPFS_DIR:-/dev/shm}
-MK=$REPO_DIR/scripts/vorlan-mkinstaller
+MK=${BUILD_DIR:-$REPO_DIR/build}/bin/vorlan-mkinstaller
 declare -A CZ
 
 # timed NAME COMMAND...: runs COMMAND once; its wall seconds and peak RSS
@@ -413,6 +417,7 @@ size_ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2fx", a / b }'; }
 compressed_bench() {
     local app=$P/app codec tar=$P/tree.tar T=$TMPFS_DIR/vorlan-bench
     [ "$(findmnt -no FSTYPE -T "$TMPFS_DIR" | head -n 1)" = tmpfs ] || die "$TMPFS_DIR is not on tmpfs; set TMPFS_DIR"
+    [ -x "$MK" ] || die "no builder at $MK; set BUILD_DIR or use --no-compressed"
     log "compressed payloads of $TREE"
     rm -rf "$app" "$T"
     mkdir -p "$app" "$T"

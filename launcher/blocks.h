@@ -7,12 +7,16 @@
 #include "progress.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
-// Reads and writes go in 4 KiB blocks; a larger stdio buffer behind each
-// stream turns them into far fewer system calls.
+// Reads and writes go in 4 KiB blocks; the larger stdio buffer behind each
+// stream (STREAM_BUFFER_SIZE) turns them into far fewer system calls.
 constexpr size_t BLOCK_SIZE = 4096;
-constexpr size_t STREAM_BUFFER_SIZE = 128 * 1024;
+
+// What a pass from offset to the end of the stream's file will see, for its
+// meter; 0 (no meter) when unknown.
+uint64_t bytes_after(FILE *stream, uint64_t offset);
 
 // bad_data: the bytes read meant nothing to their user, who said why.
 enum class blocks_end { done, read_failed, use_failed, bad_data };

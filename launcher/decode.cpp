@@ -1,6 +1,7 @@
 #include "decode.h"
 
 #include "interrupt.h"
+#include "little_endian.h"
 #include "progress.h"
 #include "report.h"
 
@@ -251,15 +252,6 @@ bool starts_with(const unsigned char *start, size_t size, const char *magic, siz
     return size >= magic_size && memcmp(start, magic, magic_size) == 0;
 }
 
-// The little-endian number in the bytes.
-uint64_t little_endian(const unsigned char *bytes, size_t size)
-{
-    uint64_t value = 0;
-    for (size_t i = size; i > 0; --i)
-        value = (value << 8) | bytes[i - 1];
-    return value;
-}
-
 // Where the frame's blocks end, after walking their 3-byte headers from
 // `at` to the last block; 0 when they do not parse within `end`.
 uint64_t zstd_blocks_end(FILE *stream, uint64_t at, uint64_t end)
@@ -272,7 +264,7 @@ uint64_t zstd_blocks_end(FILE *stream, uint64_t at, uint64_t end)
         if (at + BLOCK_HEADER_SIZE > end || fseeko(stream, static_cast<off_t>(at), SEEK_SET) != 0
             || fread(field, 1, sizeof field, stream) != sizeof field)
             return 0;
-        const uint64_t block = little_endian(field, sizeof field);
+        const uint64_t block = load_le(field, sizeof field);
         const uint64_t type = (block >> 1) & 3;
         if (type == RESERVED_BLOCK)
             return 0;

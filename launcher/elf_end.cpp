@@ -1,5 +1,6 @@
 #include "elf_end.h"
 
+#include "little_endian.h"
 #include "report.h"
 
 #include <cerrno>
@@ -10,7 +11,8 @@ namespace {
 constexpr size_t EI_NIDENT = 16;
 constexpr uint64_t SHT_NOBITS = 8;
 
-// Per-class layout of the fields the end rule reads.
+// Per-class layout of the fields the end rule reads, little-endian whatever
+// the header declares.
 struct elf_layout {
     size_t header_size;
     size_t shoff_at, shoff_width;
@@ -23,15 +25,6 @@ struct elf_layout {
 constexpr elf_layout ELF32_LAYOUT = {52, 32, 4, 46, 48, 40, 4, 16, 20, 4, UINT32_MAX};
 constexpr elf_layout ELF64_LAYOUT = {64, 40, 8, 58, 60, 64, 4, 24, 32, 8, UINT64_MAX};
 constexpr size_t LARGEST_RECORD = 64;
-
-// ELF fields are read little-endian whatever the header declares.
-uint64_t read_le(const unsigned char *bytes, size_t width)
-{
-    uint64_t value = 0;
-    for (size_t i = width; i > 0; --i)
-        value = (value << 8) | bytes[i - 1];
-    return value;
-}
 
 // Reads size bytes; a short read at the end of the file has no system error.
 int read_fully(FILE *stream, unsigned char *buffer, size_t size, const char *context)
@@ -69,10 +62,10 @@ int sections_end(FILE *stream, const elf_layout &layout, size_t shnum, uint64_t 
         unsigned char record[LARGEST_RECORD];
         if (read_fully(stream, record, layout.record_size, "ELF section header read error") != 0)
             return FAILURE;
-        if (read_le(record + layout.type_at, 4) == SHT_NOBITS)
+        if (load_le(record + layout.type_at, 4) == SHT_NOBITS)
             continue;
-        const uint64_t section_end = (read_le(record + layout.offset_at, layout.field_width)
-                                      + read_le(record + layout.size_at, layout.field_width))
+        const uint64_t section_end = (load_le(record + layout.offset_at, layout.field_width)
+                                      + load_le(record + layout.size_at, layout.field_width))
             & layout.width_mask;
         if (section_end > end)
             end = section_end;
@@ -85,9 +78,9 @@ int64_t find_class_end(FILE *stream, const elf_layout &layout)
     unsigned char header[ELF64_LAYOUT.header_size];
     if (read_from_start(stream, header, layout.header_size, "ELF header read error") != 0)
         return FAILURE;
-    const uint64_t shoff = read_le(header + layout.shoff_at, layout.shoff_width);
-    const uint64_t shentsize = read_le(header + layout.shentsize_at, 2);
-    const size_t shnum = static_cast<size_t>(read_le(header + layout.shnum_at, 2));
+    const uint64_t shoff = load_le(header + layout.shoff_at, layout.shoff_width);
+    const uint64_t shentsize = load_le(header + layout.shentsize_at, 2);
+    const size_t shnum = static_cast<size_t>(load_le(header + layout.shnum_at, 2));
 
     if (shoff == 0)
         return report("Cannot find ELF section header\n");

@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <stdio_ext.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -71,9 +70,9 @@ int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action
         return FAILURE;
     if (fseeko(stream, static_cast<off_t>(archive_offset), SEEK_SET) != 0)
         return report_errno("Seek to tar error");
-    // A tar that stops reading early must not end the launcher silently
-    // (tar itself was started with the default handler).
-    signal(SIGPIPE, SIG_IGN);
+    // A tar that stops reading early must not end the launcher silently. Tar
+    // started with what the launcher inherited, and the script gets it back.
+    const auto inherited_sigpipe = signal(SIGPIPE, SIG_IGN);
     // Listings and custom commands write to the terminal themselves.
     progress_meter meter(action == tar_action::extract ? bytes_after(stream, archive_offset) : 0);
     defer_interrupts();
@@ -91,7 +90,7 @@ int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action
     // Gone before tar's last messages, which start on a clean line.
     meter.erase();
     const int status = pclose(pipe.release());
-    signal(SIGPIPE, SIG_DFL);
+    signal(SIGPIPE, inherited_sigpipe);
     if (const int signal_number = stop_deferring_interrupts())
         end_interrupted(action, target_dir, signal_number);
     if (copied == blocks_end::read_failed || copied == blocks_end::bad_data)
@@ -103,23 +102,4 @@ int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action
         return report("Write to tar pipe error\n");
     }
     return report_tar_status(status);
-}
-
-int exec_install_script(char *const *script_args)
-{
-    // The script must not start after output that was lost.
-    if (check_stdout() != 0)
-        return FAILURE;
-    size_t count = 0;
-    while (script_args != nullptr && script_args[count] != nullptr)
-        ++count;
-    std::unique_ptr<char *, free_deleter> argv(static_cast<char **>(calloc(count + 3, sizeof(char *))));
-    if (argv == nullptr)
-        return report_errno("Script argv allocation");
-    argv.get()[0] = const_cast<char *>("sh");
-    argv.get()[1] = const_cast<char *>("./install.sh");
-    for (size_t i = 0; i < count; ++i)
-        argv.get()[i + 2] = script_args[i];
-    execv("/bin/sh", argv.get());
-    return report_errno("Cannot exec install.sh");
 }

@@ -1,12 +1,11 @@
-// Extraction: the payload through the system tar, then the hand-over to the
-// embedded script.
+// Extraction: the payload through the system tar.
 #ifndef VORLAN_EXTRACT_H
 #define VORLAN_EXTRACT_H
 
+#include "tar_action.h"
+
 #include <cstdint>
 #include <cstdio>
-
-enum class tar_action { extract, list, custom };
 
 // Feeds the stream from archive_offset to its end to tar_command: extracting
 // into the working directory, the entered target_dir, listing, or a custom
@@ -14,9 +13,5 @@ enum class tar_action { extract, list, custom };
 // the feeding; once tar has ended, the run ends by that signal.
 int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action,
                         const char *tar_command, const char *target_dir);
-
-// Becomes "/bin/sh ./install.sh ARGS..." in the current directory; returns
-// FAILURE, after a report, only when that failed.
-int exec_install_script(char *const *script_args);
 
 #endif

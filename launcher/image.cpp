@@ -2,6 +2,7 @@
 
 #include "background_sync.h"
 #include "blocks.h"
+#include "digest.h"
 #include "owned.h"
 #include "payload.h"
 #include "report.h"
@@ -58,26 +59,19 @@ int append_file(FILE *from, FILE *to, const char *read_error, const char *write_
     return copy_reported(from, to, read_error, write_error);
 }
 
-// The tar's size, and room for the digest that only a pass over the tar gives.
-int write_header_room(uint64_t tar_size, FILE *to)
-{
-    unsigned char header[PAYLOAD_HEADER_SIZE] = {};
-    for (size_t i = 0; i < sizeof tar_size; i++)
-        header[i] = static_cast<unsigned char>(tar_size >> (8 * i));
-    return fwrite(header, 1, sizeof header, to) == sizeof header ? 0 : FAILURE;
-}
-
 // The parts of an installer image behind the launcher's own bytes. The tar is
 // copied before its digest is taken, so that the kernel puts the copy on disk
 // while the digest pass reads instead of the final sync waiting for all of it.
 int write_payload(FILE *tar, uint64_t tar_size, FILE *installer, const char *installer_name)
 {
-    if (write_header_room(tar_size, installer) != 0)
+    // The digest is left zero until a pass over the tar gives it.
+    payload_header header = {tar_size, {}};
+    if (write_payload_header(installer, header) != 0)
         return report_errno("Archive size write error");
     // The header reaches the file before the tar is appended behind it.
     if (fflush(installer) != 0)
         return report_file_error("Cannot write", installer_name, errno);
-    const off_t digest_offset = lseek(fileno(installer), 0, SEEK_CUR) - static_cast<off_t>(DIGEST_SIZE);
+    const off_t header_offset = lseek(fileno(installer), 0, SEEK_CUR) - static_cast<off_t>(PAYLOAD_HEADER_SIZE);
     if (append_file(tar, installer, "Read tar error\n", "Write to installer error\n") != 0)
         return FAILURE;
     if (fflush(installer) != 0)
@@ -87,13 +81,12 @@ int write_payload(FILE *tar, uint64_t tar_size, FILE *installer, const char *ins
         copy_to_disk.start(fileno(installer));
     if (fseeko(tar, 0, SEEK_SET) != 0)
         return report("Read file error\n");
-    unsigned char digest[DIGEST_SIZE];
-    if (compute_digest(tar, digest) != 0)
+    if (compute_digest(tar, header.digest) != 0)
         return FAILURE;
     if (const int error = copy_to_disk.wait())
         return report_file_error("Cannot write", installer_name, error);
-    // Into the room left for it; the final flush and sync write it out.
-    if (fseeko(installer, digest_offset, SEEK_SET) != 0 || fwrite(digest, 1, DIGEST_SIZE, installer) != DIGEST_SIZE)
+    // The whole header again, now with its digest; the final flush and sync write it out.
+    if (fseeko(installer, header_offset, SEEK_SET) != 0 || write_payload_header(installer, header) != 0)
         return report_errno("MD5sum write error");
     return 0;
 }

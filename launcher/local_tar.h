@@ -2,7 +2,7 @@
 #ifndef VORLAN_LOCAL_TAR_H
 #define VORLAN_LOCAL_TAR_H
 
-#include "extract.h"
+#include "tar_action.h"
 
 // The shell command that extracts (action extract) or lists (action list) an
 // archive on standard input with the local tar, found out once per run;

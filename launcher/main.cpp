@@ -1,9 +1,10 @@
 // The order of a run: build an installer from a bare launcher, or verify,
 // extract and hand over to the embedded script from an installer image.
-#include "blocks.h"
 #include "decode.h"
+#include "digest.h"
 #include "elf_end.h"
 #include "extract.h"
+#include "hand_over.h"
 #include "image.h"
 #include "interrupt.h"
 #include "local_tar.h"
@@ -154,8 +155,9 @@ int run(int argc, char **argv)
     const int64_t elf_end = find_elf_end(own_stream.get());
     if (elf_end < 0)
         return FAILURE;
+    // The file that was opened, whatever its name names by now.
     struct stat file_stat;
-    if (stat(own_path.get(), &file_stat) != 0)
+    if (fstat(fileno(own_stream.get()), &file_stat) != 0)
         return report_file_error("Cannot stat", own_path.get(), errno);
     if (file_stat.st_size == elf_end)
         return run_bare_launcher(argc, argv, own_stream.get(), prog_name);

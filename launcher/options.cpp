@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr char VERSION[] = "0.0.2";
+constexpr char VERSION[] = VORLAN_VERSION;  // the project's, from the build
 
 // getopt_long stores the number of the long option it found in long_option and returns 0.
 enum option_number : int {

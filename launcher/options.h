@@ -2,8 +2,8 @@
 #ifndef VORLAN_OPTIONS_H
 #define VORLAN_OPTIONS_H
 
-#include "extract.h"
 #include "owned.h"
+#include "tar_action.h"
 
 #include <string_view>
 

@@ -4,6 +4,7 @@
 #ifndef VORLAN_OWNED_H
 #define VORLAN_OWNED_H
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -20,6 +21,10 @@ struct fclose_deleter {
 // Closed unchecked on the way out of a failure; a caller that must know
 // whether the close wrote everything calls fclose(stream.release()).
 using file_stream = std::unique_ptr<FILE, fclose_deleter>;
+
+// The stdio buffer given to a stream that is read or written in passes of
+// blocks: one system call per 128 KiB instead of one per block.
+constexpr size_t STREAM_BUFFER_SIZE = 128 * 1024;
 
 class file_descriptor {
 public:

@@ -1,7 +1,6 @@
 #include "progress.h"
 
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -128,12 +127,4 @@ void progress_meter::erase()
 {
     next_look_ = NEVER;
     blank_display();
-}
-
-uint64_t bytes_after(FILE *stream, uint64_t offset)
-{
-    struct stat file_stat;
-    if (fstat(fileno(stream), &file_stat) != 0 || static_cast<uint64_t>(file_stat.st_size) <= offset)
-        return 0;
-    return static_cast<uint64_t>(file_stat.st_size) - offset;
 }

@@ -6,14 +6,9 @@
 #define VORLAN_PROGRESS_H
 
 #include <cstdint>
-#include <cstdio>
 
 // Blanks what the display shows now; async-signal-safe, for a signal handler.
 void erase_progress_now();
-
-// What a pass from offset to the end of the stream's file will see; 0 (no
-// meter) when unknown.
-uint64_t bytes_after(FILE *stream, uint64_t offset);
 
 class progress_meter {
 public:

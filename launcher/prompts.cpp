@@ -1,6 +1,5 @@
 #include "prompts.h"
 
-#include "payload.h"
 #include "report.h"
 
 #include <cstdio>

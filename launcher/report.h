@@ -2,6 +2,7 @@
 #ifndef VORLAN_REPORT_H
 #define VORLAN_REPORT_H
 
+#include <cstdint>
 #include <cstdio>
 
 // What a reporting function returns, so that a caller ends with `return report(...)`.
@@ -23,6 +24,12 @@ int report_errno(const char *context);
 
 // "<failed> <name>: <text of error>", for a call that failed on a named file.
 int report_file_error(const char *failed, const char *name, int error);
+
+// A size as the messages and questions show it: kilobytes, rounded up.
+constexpr uint64_t size_b_to_kb(uint64_t size)
+{
+    return (size + 1023) / 1024;
+}
 
 // Flushes stdout, remembering why the first failed flush failed.
 void flush_stdout();

@@ -1,6 +1,5 @@
 #include "target_fs.h"
 
-#include "payload.h"
 #include "report.h"
 
 #include <sys/statvfs.h>

@@ -35,6 +35,15 @@ say() {
     printf '%s\n' "$*"
 }
 
+# die [LINE...]: print each LINE and end the run with status 1: the
+# installation is refused or has failed.
+die() {
+    for d_line in "$@"; do
+        say "$d_line"
+    done
+    exit 1
+}
+
 # showHelp: the help text on the additional arguments.
 showHelp() {
     printf '%s Additional arguments:\n' "$0"
@@ -189,8 +198,7 @@ check_older_than_10() {
     fi
     if [ -f "$cot_prefix/bin/vlsrv.sh" ] && [ -f "$cot_etc/vlsrvd.conf" ] &&
         file_is_not_xml "$cot_etc/vlsrvd.conf"; then
-        say "Please uninstall previous version of Vorlan Server first. Installation aborted."
-        exit 1
+        die "Please uninstall previous version of Vorlan Server first. Installation aborted."
     fi
 }
 
@@ -208,13 +216,12 @@ check_old_pkg_formats() {
         done
     fi
     if which dpkg >/dev/null 2>&1; then
-        if dpkg -l 'vorlan-cresta*' | grep '^ii' >/dev/null; then
+        if dpkg -l 'vorlan-cresta*' | "$GREP" '^ii' >/dev/null; then
             copf_old=0
         fi
     fi
     if [ "$copf_old" -eq 0 ]; then
-        say "Please uninstall previous version of Vorlan Server first. Installation aborted."
-        exit 1
+        die "Please uninstall previous version of Vorlan Server first. Installation aborted."
     fi
 }
 
@@ -225,19 +232,15 @@ checkRoot() {
     if [ "$cr_uid" = "0" ]; then
         return 0
     fi
-    say ""
-    say "You must have superuser privileges to run the install.sh script."
-    say "Please run \"$MAKESELF_DIR/$(basename "$0")\" as root."
-    say ""
-    exit 1
+    die "" "You must have superuser privileges to run the install.sh script." \
+        "Please run \"$MAKESELF_DIR/$(basename "$0")\" as root." ""
 }
 
 # checkPlatform: refuse a package built for another platform or for an x86
 # word size the machine cannot run.
 checkPlatform() {
     if [ "$BUILD_PLATFORM" != "$(GetPlatform)" ]; then
-        say "Package target platform and running platform differ. Installation aborted."
-        exit 1
+        die "Package target platform and running platform differ. Installation aborted."
     fi
     if [ "$(uname -s)" = "SunOS" ]; then
         cp_machine=$(isainfo -kv | awk '{ print $2 }')
@@ -250,14 +253,12 @@ checkPlatform() {
     case $cp_machine in
         i*86)
             if [ "$BUILD_ARCH" = "amd64" ]; then
-                say "Cannot install 64-bit version of Vorlan Server on a 32-bit operating system."
-                exit 1
+                die "Cannot install 64-bit version of Vorlan Server on a 32-bit operating system."
             fi
             ;;
         x86_64 | amd64)
-            if printf '%s\n' "$BUILD_ARCH" | grep 'i.86' >/dev/null; then
-                say "Cannot install 32-bit version of Vorlan Server on a 64-bit operating system."
-                exit 1
+            if printf '%s\n' "$BUILD_ARCH" | "$GREP" 'i.86' >/dev/null; then
+                die "Cannot install 32-bit version of Vorlan Server on a 64-bit operating system."
             fi
             ;;
     esac
@@ -274,7 +275,7 @@ checkPlatform() {
 # is asked to return there when its help names --exit-on-eof.  Any other
 # more is called as it always was.
 pageText() {
-    if more --help </dev/null 2>&1 | grep 'exit-on-eof' >/dev/null; then
+    if more --help </dev/null 2>&1 | "$GREP" 'exit-on-eof' >/dev/null; then
         more --exit-on-eof "$@"
     else
         more "$@"
@@ -401,9 +402,7 @@ get_certificate() {
 runInstall() {
     showLic
     if ! shownoyes "To continue the installation, you must accept the License Agreement. Accept?"; then
-        say ""
-        say "You have not accepted the License Agreement. Installation aborted."
-        exit 1
+        die "" "You have not accepted the License Agreement. Installation aborted."
     fi
     # A stopped server daemon must stay stopped after the upgrade.
     if [ -f "$VLSRVD_INIT" ] && [ -x "$VLSRVD_INIT" ]; then
@@ -425,7 +424,7 @@ runInstall() {
 
 # debInstalled NAME: the deb package NAME is installed.
 debInstalled() {
-    dpkg-query -W -f="\${Status}\n" "$1" 2>/dev/null | grep ' installed' >/dev/null
+    dpkg-query -W -f="\${Status}\n" "$1" 2>/dev/null | "$GREP" ' installed' >/dev/null
 }
 
 # rpmInstalled NAME: the rpm package NAME is installed.
@@ -449,7 +448,7 @@ pkgInstalled() {
 debOlderThan10() {
     dot_version=$(dpkg-query -W "vorlan-$FLAVOUR" | "$TAIL" -n 1 | awk '{ print $2 }')
     if printf '%s\n' "$dot_version" |
-        grep '^[0-9]\+:[0-9]\+\.[0-9]\+\.[0-9]\+-[0-9]\+' >/dev/null; then
+        "$GREP" '^[0-9]\+:[0-9]\+\.[0-9]\+\.[0-9]\+-[0-9]\+' >/dev/null; then
         return 1
     fi
     return 0
@@ -459,7 +458,7 @@ debOlderThan10() {
 # zero block.  The status is of no use: a failed unpacking shows up in the
 # steps that follow.
 untargz() {
-    env LANG=C tar xf "$@" 2>&1 | grep -v 'A lone zero block at'
+    env LANG=C tar xf "$@" 2>&1 | "$GREP" -v 'A lone zero block at'
     return 0
 }
 
@@ -474,7 +473,7 @@ rpmErase() {
                 {
                     env LANG=C rpm -e "$@" 2>&1
                     echo "$?" >&3
-                } | grep -v '^warning:.*No such file or directory$' >&4
+                } | "$GREP" -v '^warning:.*No such file or directory$' >&4
             } 3>&1
         )
     } 4>&1
@@ -541,8 +540,7 @@ installFiles() {
 
 # unknPackageFormat: the payload names a format this script cannot install.
 unknPackageFormat() {
-    say "Unknown package format \"$UNIX_PACK_FMT\"."
-    exit 1
+    die "Unknown package format \"$UNIX_PACK_FMT\"."
 }
 
 # ---------------------------------------------------------------------------
@@ -805,9 +803,7 @@ installationFailed() {
     if packageIsServer && dataNotRestored; then
         removeInitdbFile
     fi
-    say ""
-    say "Installation failed."
-    exit 1
+    die "" "Installation failed."
 }
 
 # ---------------------------------------------------------------------------
@@ -815,7 +811,7 @@ installationFailed() {
 # ---------------------------------------------------------------------------
 
 # Physically: by its name, the directory may by now be someone else's.
-cd -P "$(dirname "$0")" || exit 1
+cd -P "$(dirname "$0")" || die
 
 # defaults.sh is written for each payload (SERVER_PACKAGE, PKF, BUILD_ARCH,
 # UNIX_PACK_FMT, BUILD_PLATFORM, MAKESELF_DIR); the checker need not read it.
@@ -826,8 +822,7 @@ case $PKF in
     C) FLAVOUR="cresta" ;;
     P) FLAVOUR="pelago" ;;
     *)
-        say "Unknown PKF=\"$PKF\""
-        exit 1
+        die "Unknown PKF=\"$PKF\""
         ;;
 esac
 
@@ -837,7 +832,7 @@ while [ "$#" -gt 0 ]; do
         --clean) CLEAN_INSTALL=0 ;;
         --preseed)
             shift
-            checkFilePath "${1-}" "configuration file" || exit 1
+            checkFilePath "${1-}" "configuration file" || die
             PRESEED_FILE=$1
             ;;
         --help)
@@ -845,8 +840,7 @@ while [ "$#" -gt 0 ]; do
             exit 0
             ;;
         *)
-            say "Unknown key \"$1\""
-            exit 1
+            die "Unknown key \"$1\""
             ;;
     esac
     shift

@@ -4,7 +4,8 @@
 #
 # Builds the shipped installer
 #   OUTDIR/vorlan-cresta-proxy-1100-201805310-linux-x86_64.tar.gz
-# with the bare launcher LAUNCHER and vorlan-mkinstaller. Its payload holds
+# with the bare launcher LAUNCHER and the vorlan-mkinstaller of the build
+# tree BUILD_DIR (by default ./build, built by build.sh). Its payload holds
 # install.sh, defaults.sh, EULA and EULA-RU from payload/ (or from
 # $PAYLOAD_DIR when that is set) and the product package built by
 # make-product.sh, all mode 0644 and dated with the release date, so that
@@ -23,8 +24,11 @@ PROG=build-shipped.sh
 SCRIPTS=$(cd "$(dirname "$0")" && pwd) || exit 1
 # shellcheck source=lib.sh
 . "$SCRIPTS/lib.sh"
+# shellcheck source=../product/product.sh
+. "$SCRIPTS/../product/product.sh"
 
 PAYLOAD_FILES="install.sh defaults.sh EULA EULA-RU"
+MKINSTALLER=${BUILD_DIR:-$(dirname "$SCRIPTS")/build}/bin/vorlan-mkinstaller
 
 LAUNCHER=
 OUTDIR=
@@ -55,8 +59,9 @@ stage_payload() {
 }
 
 make_installer() {
+    [ -x "$MKINSTALLER" ] || die "no builder at $MKINSTALLER: build the toolkit first"
     mkdir -p "$OUTDIR" || die "cannot create $OUTDIR"
-    "$SCRIPTS/vorlan-mkinstaller" --launcher "$LAUNCHER" --mtime "$RELEASE_DATE" --compress zstd \
+    "$MKINSTALLER" --launcher "$LAUNCHER" --mtime "$RELEASE_DATE" --compress zstd \
         "$WORK/payload" "$OUTDIR/$PRODUCT_FILE" || die "cannot write $OUTDIR/$PRODUCT_FILE"
 }
 

@@ -4,10 +4,9 @@
 # configures and builds both launchers and the builder's tree in BUILD_DIR,
 # by default ./build. Only "test" configures the tests, since only it
 # installs GoogleTest and the test tools.
-set -eu
 
 PROG=build.sh
-top=$(cd "$(dirname "$0")/.." && pwd)
+top=$(cd "$(dirname "$0")/.." && pwd) || exit 1
 # shellcheck source=lib.sh
 . "$top/scripts/lib.sh"
 BUILD_DIR=${BUILD_DIR:-$top/build}

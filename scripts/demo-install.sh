@@ -7,11 +7,12 @@
 #
 # The installer is opened before the mounts, so that it is found wherever
 # the checkout lies, /tmp and /var/tmp included.
-set -eu
 
 PROG=demo-install.sh
 # shellcheck source=lib.sh
 . "$(dirname "$0")/lib.sh"
+# shellcheck source=../product/product.sh
+. "$(dirname "$0")/../product/product.sh"
 
 WRITTEN_DIRS="/tmp /etc/opt /opt /var/opt /var/tmp"
 # Where the installer is copied to and run from: a tmpfs of root's alone.

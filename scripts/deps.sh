@@ -2,7 +2,6 @@
 # shellcheck source-path=SCRIPTDIR
 # Installs, from Debian's archive, whatever the build and the tests need and
 # the machine lacks. Idempotent: a machine that has everything is not touched.
-set -eu
 
 PROG=deps.sh
 # shellcheck source=lib.sh
@@ -119,6 +118,6 @@ packages_for() {
 # The tests source this file for its functions alone.
 [ -z "${DEPS_FUNCTIONS_ONLY:-}" ] || return 0
 
-packages=$(packages_for "${1:-build}")
+packages=$(packages_for "${1:-build}") || exit 1
 # shellcheck disable=SC2086 # package names hold no blanks or patterns
 ensure_packages $packages

@@ -1,16 +1,8 @@
 # shellcheck shell=sh
 # Shared by the project's shell scripts, sourced with ".": POSIX sh, also
 # loaded by bash (the bats helpers and the benchmark). It only defines
-# settings and functions; the caller sets PROG to its own name for messages.
-
-# The shipped product: the name of its package and of its installer, and
-# its release date (2018-05-31 00:00:00 UTC), the time stamp of its files.
-# shellcheck disable=SC2034 # read by the scripts that source this file
-{
-    PRODUCT_PACKAGE=vorlan-cresta-proxy
-    PRODUCT_FILE=vorlan-cresta-proxy-1100-201805310-linux-x86_64.tar.gz
-    RELEASE_DATE=@1527724800
-}
+# functions; the caller sets PROG to its own name for messages. Installed
+# with the toolkit: the shipped product's facts are in product/product.sh.
 
 # die MESSAGE...: the message on standard error, prefixed by the program's
 # name, and exit status 1.

@@ -4,12 +4,13 @@
 # installer holds, and, as root, install it unattended in a private mount
 # namespace so that the host's /opt, /etc/opt, /var and /tmp stay untouched.
 # The installer is left in OUT_DIR, by default ./out.
-set -eu
 
 PROG=main.sh
-top=$(cd "$(dirname "$0")/.." && pwd)
+top=$(cd "$(dirname "$0")/.." && pwd) || exit 1
 # shellcheck source=lib.sh
 . "$top/scripts/lib.sh"
+# shellcheck source=../product/product.sh
+. "$top/product/product.sh"
 BUILD_DIR=${BUILD_DIR:-$top/build}
 OUT_DIR=${OUT_DIR:-$top/out}
 LAUNCHER=$BUILD_DIR/launcher/vorlan-launcher-i386
@@ -22,7 +23,8 @@ say() {
 build() {
     say "Building the launchers"
     sh "$top/scripts/build.sh" main || die "build failed"
-    ls -l "$BUILD_DIR/launcher/vorlan-launcher-i386" "$BUILD_DIR/launcher/vorlan-launcher-x86_64"
+    ls -l "$BUILD_DIR/launcher/vorlan-launcher-i386" "$BUILD_DIR/launcher/vorlan-launcher-x86_64" ||
+        die "the launchers are missing from $BUILD_DIR/launcher"
 }
 
 build_installer() {

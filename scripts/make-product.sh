@@ -21,6 +21,8 @@ PROG=make-product.sh
 ROOT=$(cd "$(dirname "$0")/.." && pwd) || exit 1
 # shellcheck source=lib.sh
 . "$ROOT/scripts/lib.sh"
+# shellcheck source=../product/product.sh
+. "$ROOT/product/product.sh"
 
 PACKAGE=$PRODUCT_PACKAGE
 PKG_FILE=$PRODUCT_FILE

@@ -12,7 +12,9 @@
 
 load ../launcher/helpers
 
-INSTALLER_NAME=vorlan-cresta-proxy-1100-201805310-linux-x86_64.tar.gz
+# shellcheck source=../../product/product.sh
+. "$SOURCE_DIR/product/product.sh"
+INSTALLER_NAME=$PRODUCT_FILE
 STAGE_DIR=/var/lib/vorlan-installer
 HOSTS="host1 host2 host3"
 SU_PASSWORD=vorlan-su-test

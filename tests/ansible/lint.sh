@@ -4,10 +4,9 @@
 # the example playbook and inventory. ansible-lint runs offline (see
 # ansible/.ansible-lint) and keeps its caches in a directory of its own,
 # removed afterwards.
-set -eu
 
 PROG=lint.sh
-top=$(cd "$(dirname "$0")/../.." && pwd)
+top=$(cd "$(dirname "$0")/../.." && pwd) || exit 1
 # shellcheck source=../../scripts/lib.sh
 . "$top/scripts/lib.sh"
 

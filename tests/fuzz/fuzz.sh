@@ -5,19 +5,19 @@
 # a small tar as the zstd, xz and gzip programs write it, concatenated, after
 # a skippable frame, and with a zstd window near the limit.
 # Usage: fuzz.sh TARGET SECONDS [BUILD_DIR]
-set -eu
-
-here=$(cd "$(dirname "$0")" && pwd)
-top=$(cd "$here/../.." && pwd)
-target=$1
-seconds=$2
-build=${3:-${BUILD_DIR:-$top/build}}
-work=$build/fuzz/$target
 
 die() {
     printf 'fuzz.sh: %s\n' "$*" >&2
     exit 1
 }
+
+[ $# -ge 2 ] || { echo "usage: fuzz.sh TARGET SECONDS [BUILD_DIR]" >&2; exit 2; }
+here=$(cd "$(dirname "$0")" && pwd) || exit 1
+top=$(cd "$here/../.." && pwd) || exit 1
+target=$1
+seconds=$2
+build=${3:-${BUILD_DIR:-$top/build}}
+work=$build/fuzz/$target
 
 # le BYTES VALUE: writes VALUE as BYTES little-endian bytes.
 le() {
@@ -65,53 +65,62 @@ craft_elf() {
             fi
         done
         head -c 200 /dev/zero
-    } >"$work/seeds/crafted-elf$class"
+    } >"$work/seeds/crafted-elf$class" || die "cannot write the crafted ELF$class seed"
 }
 
 # codec_seeds: the decoders' input as the compressors write it.
 codec_seeds() {
-    mkdir -p "$work/seeds" "$work/corpus" "$work/tree"
-    printf 'echo installed\n' >"$work/tree/install.sh"
-    seq 1 2000 >"$work/tree/data"
+    mkdir -p "$work/seeds" "$work/corpus" "$work/tree" || die "cannot create $work"
+    printf 'echo installed\n' >"$work/tree/install.sh" || die "cannot write the seed tree"
+    seq 1 2000 >"$work/tree/data" || die "cannot write the seed tree"
     tar -C "$work/tree" -cf "$work/small.tar" . || die "cannot pack the seed tree"
-    zstd -q -c -19 "$work/small.tar" >"$work/seeds/tar.zst"
-    zstd -q -c -3 --long=27 --no-check "$work/small.tar" >"$work/seeds/long.zst"
-    xz -q -c "$work/small.tar" >"$work/seeds/tar.xz"
-    gzip -n -c "$work/small.tar" >"$work/seeds/tar.gz"
+    zstd -q -c -19 "$work/small.tar" >"$work/seeds/tar.zst" || die "cannot write the zstd seed"
+    zstd -q -c -3 --long=27 --no-check "$work/small.tar" >"$work/seeds/long.zst" ||
+        die "cannot write the long-window zstd seed"
+    xz -q -c "$work/small.tar" >"$work/seeds/tar.xz" || die "cannot write the xz seed"
+    gzip -n -c "$work/small.tar" >"$work/seeds/tar.gz" || die "cannot write the gzip seed"
     for codec in zst xz gz; do
-        cat "$work/seeds/tar.$codec" "$work/seeds/tar.$codec" >"$work/seeds/joined.$codec"
+        cat "$work/seeds/tar.$codec" "$work/seeds/tar.$codec" >"$work/seeds/joined.$codec" ||
+            die "cannot write the joined $codec seed"
     done
-    { printf '\120\052\115\030\004\000\000\000skip' && cat "$work/seeds/tar.zst"; } >"$work/seeds/skippable.zst"
+    { printf '\120\052\115\030\004\000\000\000skip' && cat "$work/seeds/tar.zst"; } >"$work/seeds/skippable.zst" ||
+        die "cannot write the skippable-frame seed"
     # No content size, a window of 2^27 bytes, one empty raw block.
-    printf '\050\265\057\375\000\210\001\000\000' >"$work/seeds/window.zst"
+    printf '\050\265\057\375\000\210\001\000\000' >"$work/seeds/window.zst" ||
+        die "cannot write the window seed"
 }
 
 make_seeds() {
-    mkdir -p "$work/seeds" "$work/corpus"
-    cp "$build/launcher/vorlan-launcher-i386" "$build/launcher/vorlan-launcher-x86_64" "$work/seeds/"
+    mkdir -p "$work/seeds" "$work/corpus" || die "cannot create $work"
+    cp "$build/launcher/vorlan-launcher-i386" "$build/launcher/vorlan-launcher-x86_64" "$work/seeds/" ||
+        die "cannot copy the launchers of $build"
     craft_elf 1
     craft_elf 2
-    printf 'install.sh\n' >"$work/payload"
+    printf 'install.sh\n' >"$work/payload" || die "cannot write $work/payload"
     for seed in crafted-elf1 crafted-elf2; do
-        { cat "$work/seeds/$seed"; head -c 24 /dev/zero; cat "$work/payload"; } >"$work/seeds/$seed-image"
+        { cat "$work/seeds/$seed" && head -c 24 /dev/zero && cat "$work/payload"; } >"$work/seeds/$seed-image" ||
+            die "cannot write the $seed-image seed"
     done
 }
 
 build_target() {
+    # The version that the build gives the units.
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+    [ -n "$version" ] || die "no project version in $build/CMakeCache.txt"
     # Every unit of the launcher but its main.
     set -- "$here/${target}_fuzz.cpp"
     for unit in "$top"/launcher/*.cpp; do
         [ "$unit" = "$top/launcher/main.cpp" ] || set -- "$@" "$unit"
     done
     clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-        -D_FILE_OFFSET_BITS=64 -I"$top/launcher" \
+        -D_FILE_OFFSET_BITS=64 -DVORLAN_VERSION="\"$version\"" -I"$top/launcher" \
         "$@" /usr/lib/x86_64-linux-gnu/libtomcrypt.a /usr/lib/x86_64-linux-gnu/libzstd.a \
         /usr/lib/x86_64-linux-gnu/liblzma.a /usr/lib/x86_64-linux-gnu/libz.a \
         -o "$work/$target" || die "cannot build $target"
 }
 
 [ -f "$here/${target}_fuzz.cpp" ] || die "no such target: $target"
-mkdir -p "$work"
+mkdir -p "$work" || die "cannot create $work"
 # A few kilobytes of stream can decode to gigabytes: the decoders get
 # shorter inputs, so that each run stays short.
 max_len=1048576

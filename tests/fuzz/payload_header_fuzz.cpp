@@ -1,5 +1,6 @@
 // Any bytes as an installer image: the ELF end, the payload header behind it
 // and the digest check of the rest must fail cleanly or pass.
+#include "digest.h"
 #include "elf_end.h"
 #include "payload.h"
 

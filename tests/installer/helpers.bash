@@ -3,7 +3,9 @@
 
 load ../launcher/helpers
 
-INSTALLER_NAME=vorlan-cresta-proxy-1100-201805310-linux-x86_64.tar.gz
+# shellcheck source=../../product/product.sh
+. "$SOURCE_DIR/product/product.sh"
+INSTALLER_NAME=$PRODUCT_FILE
 TARGET_DIR=$INSTALLER_NAME.dir
 
 # The shipped installer built with this launcher, once per file.

@@ -49,8 +49,8 @@ only_files() {
 }
 
 @test "--version prints the version, also before --create, which is then ignored" {
-    check_run $'Vorlan Installer 0.0.2\n' "" 0 -- launch ./bare --version
-    check_run $'Vorlan Installer 0.0.2\n' "" 0 -- launch ./bare --version --create out.run p.tar
+    check_run "Vorlan Installer $VORLAN_VERSION"$'\n' "" 0 -- launch ./bare --version
+    check_run "Vorlan Installer $VORLAN_VERSION"$'\n' "" 0 -- launch ./bare --version --create out.run p.tar
     only_files bare p p.tar
 }
 

@@ -47,7 +47,7 @@ damaged() {
     damaged v2 6 '\2'
     check_run "" $'ELF ident error\n' 255 -- launch_as ./v2 ./bare --version
     damaged d2 5 '\2'
-    check_run $'Vorlan Installer 0.0.2\n' "" 0 -- launch_as ./d2 ./bare --version
+    check_run "Vorlan Installer $VORLAN_VERSION"$'\n' "" 0 -- launch_as ./d2 ./bare --version
     check_run "" $'This installer does not contain an embedded archive\n' 255 -- launch_as ./d2 ./bare
 }
 

@@ -5,6 +5,8 @@ SOURCE_DIR=${SOURCE_DIR:-$(cd "$BATS_TEST_DIRNAME/../.." && pwd)}
 BUILD_DIR=${BUILD_DIR:-$SOURCE_DIR/build}
 LAUNCHER_ARCH=${LAUNCHER_ARCH:-x86_64}
 LAUNCHER=${LAUNCHER:-$BUILD_DIR/launcher/vorlan-launcher-$LAUNCHER_ARCH}
+# The project's version, as the build gave it to the launchers.
+VORLAN_VERSION=${VORLAN_VERSION:-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD_DIR/CMakeCache.txt")}
 
 # The payload header behind the launcher's image: the tar's size, 8 bytes,
 # and its MD5 digest, 16 bytes.

@@ -73,9 +73,9 @@ check_full() {
 }
 
 @test "--version prints the name and version" {
-    check_run $'Vorlan Installer 0.0.2\n' "" 0 -- launch ./setup.run --version
-    check_run $'Vorlan Installer 0.0.2\n' "" 0 -- launch ./setup.run --vers
-    check_run $'Vorlan Installer 0.0.2\n' "" 0 -- launch ./setup.run --check --version
+    check_run "Vorlan Installer $VORLAN_VERSION"$'\n' "" 0 -- launch ./setup.run --version
+    check_run "Vorlan Installer $VORLAN_VERSION"$'\n' "" 0 -- launch ./setup.run --vers
+    check_run "Vorlan Installer $VORLAN_VERSION"$'\n' "" 0 -- launch ./setup.run --check --version
 }
 
 @test "help, version and usage that cannot be written fail the run" {

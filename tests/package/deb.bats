@@ -11,7 +11,8 @@
 
 SOURCE_DIR=${SOURCE_DIR:-$(cd "$BATS_TEST_DIRNAME/../.." && pwd)}
 BUILD_DIR=${BUILD_DIR:-$SOURCE_DIR/build}
-DEB=vorlan-installer_0.0.2_amd64.deb
+VORLAN_VERSION=${VORLAN_VERSION:-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD_DIR/CMakeCache.txt")}
+DEB=vorlan-installer_${VORLAN_VERSION}_amd64.deb
 
 setup_file() {
     cpack -G DEB -B "$BATS_FILE_TMPDIR/cpack" --config "$BUILD_DIR/CPackConfig.cmake" >/dev/null

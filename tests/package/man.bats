@@ -2,11 +2,12 @@
 # The man pages render without a warning.
 
 SOURCE_DIR=${SOURCE_DIR:-$(cd "$BATS_TEST_DIRNAME/../.." && pwd)}
+BUILD_DIR=${BUILD_DIR:-$SOURCE_DIR/build}
 
 @test "groff -ww finds nothing to warn about in either page" {
     local page
     for page in vorlan-mkinstaller vorlan-installer; do
-        run groff -ww -z -man "$SOURCE_DIR/man/$page.1"
+        run groff -ww -z -man "$BUILD_DIR/man/$page.1"
         [ "$status" -eq 0 ]
         [ -z "$output" ]
     done
@@ -15,7 +16,7 @@ SOURCE_DIR=${SOURCE_DIR:-$(cd "$BATS_TEST_DIRNAME/../.." && pwd)}
 @test "man -l renders both pages with their names, without a warning" {
     local page
     for page in vorlan-mkinstaller vorlan-installer; do
-        MANWIDTH=80 man --warnings -l "$SOURCE_DIR/man/$page.1" >"$BATS_TEST_TMPDIR/out" 2>"$BATS_TEST_TMPDIR/err"
+        MANWIDTH=80 man --warnings -l "$BUILD_DIR/man/$page.1" >"$BATS_TEST_TMPDIR/out" 2>"$BATS_TEST_TMPDIR/err"
         [ ! -s "$BATS_TEST_TMPDIR/err" ]
         grep -Eq "^ *$page +- " "$BATS_TEST_TMPDIR/out"
     done

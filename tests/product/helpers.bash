@@ -14,8 +14,10 @@ BUILD_DIR=${BUILD_DIR:-$SOURCE_DIR/build}
 LAUNCHER_X86_64=${LAUNCHER_X86_64:-$BUILD_DIR/launcher/vorlan-launcher-x86_64}
 LAUNCHER_I386=${LAUNCHER_I386:-$BUILD_DIR/launcher/vorlan-launcher-i386}
 
-PACKAGE=vorlan-cresta-proxy
-PKG_FILE=vorlan-cresta-proxy-1100-201805310-linux-x86_64.tar.gz
+# shellcheck source=../../product/product.sh
+. "$SOURCE_DIR/product/product.sh"
+PACKAGE=$PRODUCT_PACKAGE
+PKG_FILE=$PRODUCT_FILE
 PRODUCT_SRC=$SOURCE_DIR/product/$PACKAGE
 # shellcheck disable=SC2034 # used by the test files
 TREE_SRC=$PRODUCT_SRC/tree

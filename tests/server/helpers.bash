@@ -306,7 +306,7 @@ run_image() {
     local launcher=$1 image="$BATS_TEST_TMPDIR/server-setup.run" quoted="" runner=""
     shift
     rm -f "$image"
-    "$SOURCE_DIR/scripts/vorlan-mkinstaller" --launcher "$launcher" "$WORK" "$image" >/dev/null
+    "$BUILD_DIR/bin/vorlan-mkinstaller" --launcher "$launcher" "$WORK" "$image" >/dev/null
     if [ "$#" -gt 0 ]; then
         quoted=$(printf " '%s'" "$@")
     fi

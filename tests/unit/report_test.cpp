@@ -24,3 +24,15 @@ TEST(Report, SystemErrorsAsPerrorWritesThem)
     EXPECT_EQ(reports.text(), "ELF header read error: Success\nMD5sum write error: No space left on device\n"
                               "Cannot chdir to t/: Not a directory\n");
 }
+
+TEST(SizeBToKb, RoundsUp)
+{
+    EXPECT_EQ(size_b_to_kb(0), 0u);
+    EXPECT_EQ(size_b_to_kb(1), 1u);
+    EXPECT_EQ(size_b_to_kb(1023), 1u);
+    EXPECT_EQ(size_b_to_kb(1024), 1u);
+    EXPECT_EQ(size_b_to_kb(1025), 2u);
+    EXPECT_EQ(size_b_to_kb(31498240), 30760u);
+    EXPECT_EQ(size_b_to_kb(31498241), 30761u);
+    EXPECT_EQ(size_b_to_kb(5ull << 32), 5ull << 22);
+}
