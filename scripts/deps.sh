@@ -10,12 +10,11 @@ PROG=deps.sh
 # The launchers link zlib statically: zlib1g-dev for amd64, the multilib
 # lib32z1-dev for i386 (zlib1g-dev:i386 would bring libc6-dev:i386, which
 # conflicts with the multilib). The builder compresses with zstd and xz.
-BUILD_PACKAGES="cmake make g++ g++-multilib libtomcrypt-dev libtomcrypt-dev:i386 zlib1g-dev lib32z1-dev
-    zstd xz-utils"
+BUILD_PACKAGES="cmake make g++ g++-multilib zlib1g-dev lib32z1-dev zstd xz-utils"
 # Development packages needed for amd64 and i386, each with the runtime
 # library that it pins to its own version: Multi-Arch: same, so one version
 # on both architectures.
-MULTIARCH_PAIRS="libzstd-dev:libzstd1 liblzma-dev:liblzma5"
+MULTIARCH_PAIRS="libtomcrypt-dev:libtomcrypt1 libzstd-dev:libzstd1 liblzma-dev:liblzma5"
 # Running the i386 launcher here may need emulation: this kernel can refuse it.
 RUN_PACKAGES="qemu-user"
 TEST_PACKAGES="libgtest-dev bats shellcheck perl procps tmux rpm file clang libclang-rt-14-dev strace e2fsprogs busybox
