@@ -61,18 +61,6 @@ std::string md5sum_of(const std::string &bytes)
 
 } // namespace
 
-TEST(SizeBToKb, RoundsUp)
-{
-    EXPECT_EQ(size_b_to_kb(0), 0u);
-    EXPECT_EQ(size_b_to_kb(1), 1u);
-    EXPECT_EQ(size_b_to_kb(1023), 1u);
-    EXPECT_EQ(size_b_to_kb(1024), 1u);
-    EXPECT_EQ(size_b_to_kb(1025), 2u);
-    EXPECT_EQ(size_b_to_kb(31498240), 30760u);
-    EXPECT_EQ(size_b_to_kb(31498241), 30761u);
-    EXPECT_EQ(size_b_to_kb(5ull << 32), 5ull << 22);
-}
-
 TEST(Md5, Rfc1321Vectors)
 {
     EXPECT_EQ(md5_of(""), "d41d8cd98f00b204e9800998ecf8427e");

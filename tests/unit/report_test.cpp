@@ -6,14 +6,6 @@
 
 #include <cerrno>
 
-TEST(Report, WritesTheTextAndReturnsTheFailure)
-{
-    captured_reports reports;
-    EXPECT_EQ(report("Cannot open %s: %s\n", "p.tar", "No such file or directory"), FAILURE);
-    EXPECT_EQ(report("Read tar error\n"), FAILURE);
-    EXPECT_EQ(reports.text(), "Cannot open p.tar: No such file or directory\nRead tar error\n");
-}
-
 TEST(Report, SystemErrorsAsPerrorWritesThem)
 {
     captured_reports reports;
