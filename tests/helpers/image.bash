@@ -9,6 +9,7 @@ HEADER_SIZE=$((8 + 16))
 le64() {
     local n=$1 i
     for i in 0 1 2 3 4 5 6 7; do
+        # shellcheck disable=SC2059 # the format is the byte's octal escape
         printf "\\$(printf %03o $(( (n >> (8 * i)) & 255 )))"
     done
 }

@@ -6,6 +6,7 @@
 NAMESPACE_SH=$BATS_TEST_DIRNAME/../helpers/namespace.sh
 
 # What an installation writes, each a fresh tmpfs.
+# shellcheck disable=SC2034 # used by the suites
 INSTALL_MOUNTS=(tmpfs:mode=1777:/tmp tmpfs:mode=1777:/var/tmp
     tmpfs:mode=0755:/etc/opt tmpfs:mode=0755:/opt tmpfs:mode=0755:/var/opt)
 

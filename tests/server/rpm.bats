@@ -125,8 +125,8 @@ $COMPLETED"$'\n'
     expect_status 1
     grep -Eq '^error: %preun\(vorlan-pelago-9\.0\.0-1\.noarch\) scriptlet failed' "$WORK.out"
     grep -q 'the server refuses to stop' "$WORK.out"
-    grep -Ev '^(error: |vlsrv-setup: )' "$WORK.out" > "$WORK.out.own"
-    mv "$WORK.out.own" "$WORK.out"
+    grep -Ev '^(error: |vlsrv-setup: )' "$WORK.script" > "$WORK.script.own"
+    mv "$WORK.script.own" "$WORK.script"
     expect_file "$WORK.script" "$(head_lines quiet)
 $(backup_lines)
 $FAILED"$'\n'
