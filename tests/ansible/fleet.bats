@@ -4,8 +4,6 @@
 # helpers.bash), with the shipped installer built from this launcher. The
 # cases build on each other: the hosts keep what each case installed.
 
-bats_require_minimum_version 1.5.0
-
 load helpers
 
 CONF=/etc/opt/vorlansoft/cresta-proxy/vlproxy.conf

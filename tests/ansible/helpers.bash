@@ -4,13 +4,14 @@
 #
 # A host sees fresh tmpfs over /opt, /etc/opt, /var/opt, /tmp, /var/tmp,
 # /root, /home, /run and the role's stage directory, and overlays over /etc
-# and /var whose upper layers lie in its /run: whatever it installs, logs or
+# and /var whose upper layers lie in memory: whatever it installs, logs or
 # caches stays in memory of its own and dies with it. Each host has a user
 # "deploy" who may become root with su and SU_PASSWORD, the root password in
-# its own /etc/shadow. The test's directory of the host is bound back at
-# its path, so that sshd finds its configuration and keys there.
+# its own /etc/shadow. The test's directory of the host stays at its path,
+# so that sshd finds its configuration and keys there.
 
 load ../launcher/helpers
+load ../helpers/namespace
 
 # shellcheck source=../../product/product.sh
 . "$SOURCE_DIR/product/product.sh"
@@ -22,27 +23,15 @@ SU_PASSWORD=vorlan-su-test
 # (a killed bats) still leaves no sshd behind for long.
 HOST_LIFETIME=900
 
-# What runs as the namespace's first process: the mounts, the user, sshd.
+# What runs in the host's namespace once its mounts are made (see
+# start_host): the user, sshd.
 # shellcheck disable=SC2016 # expanded by the host's shell
 HOST_SCRIPT='
 set -e
-dir=$1
-mount --bind "$dir" /mnt
-mount -t tmpfs -o mode=0755 vorlan-host /run
 mkdir -m 0755 /run/sshd
-for d in etc var; do
-    mkdir -p /run/overlay/$d/upper /run/overlay/$d/work
-    mount -t overlay vorlan-host -o lowerdir=/$d,upperdir=/run/overlay/$d/upper,workdir=/run/overlay/$d/work /$d
-done
-for d in /tmp /var/tmp; do mount -t tmpfs -o mode=1777 vorlan-host "$d"; done
-for d in /opt /etc/opt /var/opt /home; do mount -t tmpfs -o mode=0755 vorlan-host "$d"; done
-mount -t tmpfs -o mode=0700 vorlan-host /root
-mkdir -p '"$STAGE_DIR"' "$dir"
-mount -t tmpfs -o mode=0755 vorlan-host '"$STAGE_DIR"'
-mount --move /mnt "$dir"
 useradd --create-home --shell /bin/sh --password "*" deploy
 echo "root:'"$SU_PASSWORD"'" | chpasswd
-exec /usr/sbin/sshd -D -e -f "$dir/sshd_config"
+exec /usr/sbin/sshd -D -e -f "$1/sshd_config"
 '
 
 # free_ports N: N ports of 127.0.0.1 that nothing listens on, one a line.
@@ -130,15 +119,16 @@ EOF
 # start_host HOST: its namespace and sshd, in the background; waits until
 # it answers over SSH (ten seconds at most).
 start_host() {
-    local host=$1 tries
-    unshare -m -p -f --kill-child --mount-proc -- \
-        timeout -s KILL "$HOST_LIFETIME" sh -c "$HOST_SCRIPT" "$host" "$FLEET/$host" \
+    local host=$1
+    unshare -m -p -f --kill-child --mount-proc -- timeout -s KILL "$HOST_LIFETIME" \
+        bash "$NAMESPACE_SH" keep:"$FLEET/$host" tmpfs:mode=0755:/run overlay:/etc overlay:/var \
+        "${INSTALL_MOUNTS[@]}" tmpfs:mode=0755:/home tmpfs:mode=0700:/root \
+        dir:"$STAGE_DIR" tmpfs:mode=0755:"$STAGE_DIR" -- sh -c "$HOST_SCRIPT" "$host" "$FLEET/$host" \
         </dev/null >"$FLEET/$host/sshd.log" 2>&1 3>&- &
     echo $! >"$FLEET/$host/unshare.pid"
-    for tries in $(seq 100); do
-        on_host "$host" true 2>/dev/null && return 0
-        sleep 0.1
-    done
+    if wait_for 100 on_host "$host" true 2>/dev/null; then
+        return 0
+    fi
     echo "# $host does not answer; its sshd said:" >&3
     sed 's/^/# /' "$FLEET/$host/sshd.log" >&3
     return 1
@@ -148,19 +138,16 @@ start_host() {
 # namespace's first process and with it everything in the namespace.
 # Waits five seconds at most for the first process to be gone.
 stop_host() {
-    local host=$1 unshare_pid first tries
+    local host=$1 unshare_pid first
     [ -f "$FLEET/$host/unshare.pid" ] || return 0
     unshare_pid=$(cat "$FLEET/$host/unshare.pid")
     first=$(pgrep -P "$unshare_pid")
     kill -KILL "$unshare_pid" 2>/dev/null
     rm -f "$FLEET/$host/unshare.pid"
     [ -n "$first" ] || return 0
-    for tries in $(seq 50); do
-        case $(ps -o stat= -p "$first") in
-        '' | Z*) return 0 ;;
-        esac
-        sleep 0.1
-    done
+    if wait_for 50 not alive "$first" >/dev/null; then
+        return 0
+    fi
     echo "# $host: process $first still runs" >&3
     return 1
 }

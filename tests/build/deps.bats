@@ -3,7 +3,7 @@
 # multiarch development package, from the lines that apt-cache madison
 # prints: no apt is asked here.
 
-SOURCE_DIR=${SOURCE_DIR:-$(cd "$BATS_TEST_DIRNAME/../.." && pwd)}
+load ../helpers/common
 
 SECURITY=http://deb.debian.org/debian-security
 MAIN=http://deb.debian.org/debian

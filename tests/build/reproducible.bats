@@ -2,9 +2,9 @@
 # Two builds of one tree, in different directories and from different source
 # paths, give byte-identical launchers.
 
+load ../helpers/common
+
 setup() {
-    SOURCE_DIR=${SOURCE_DIR:-$(cd "$BATS_TEST_DIRNAME/../.." && pwd)}
-    BUILD_DIR=${BUILD_DIR:-$SOURCE_DIR/build}
     WORK=$(mktemp -d "$BATS_TMPDIR/repro.XXXXXX")
 }
 

@@ -3,7 +3,6 @@
 # codec writes, the same bytes from every build whatever the number of
 # threads, the uncompressed image of old, and the usage errors.
 
-bats_require_minimum_version 1.5.0
 load helpers
 
 LAUNCHER_X86_64=$BUILD_DIR/libexec/vorlan-installer/vorlan-launcher-x86_64

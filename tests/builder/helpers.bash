@@ -2,8 +2,9 @@
 # build tree's (build/bin/vorlan-mkinstaller), which finds the build's
 # launchers and lib.sh as an installed one finds its own.
 
-SOURCE_DIR=${SOURCE_DIR:-$(cd "$BATS_TEST_DIRNAME/../.." && pwd)}
-BUILD_DIR=${BUILD_DIR:-$SOURCE_DIR/build}
+load ../helpers/common
+load ../helpers/image
+
 MKINSTALLER=$BUILD_DIR/bin/vorlan-mkinstaller
 
 # setup_builder_test: K, the test's directory, and a private TMPDIR in it
@@ -21,12 +22,6 @@ sample_app() {
     # shellcheck disable=SC2016 # expanded when the installer runs it
     printf '#!/bin/sh\necho "install.sh in ${PWD##*/} with $# args: $*"\n' >"$1/install.sh"
     printf 'data\n' >"$1/data"
-}
-
-# payload_of IMAGE LAUNCHER OUT: writes the payload of IMAGE, built with the
-# bare LAUNCHER, to OUT.
-payload_of() {
-    tail -c +$(($(stat -c %s "$2") + 25)) "$1" >"$3"
 }
 
 # leftovers DIR: what a failed or finished build left in TMPDIR and DIR

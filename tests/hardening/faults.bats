@@ -20,10 +20,6 @@ teardown() {
     teardown_workdir
 }
 
-as_nobody() {
-    setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"
-}
-
 # big_payload: big.tar, install.sh and a 3 MB file of one repeated pattern.
 big_payload() {
     mkdir -p big
@@ -32,22 +28,24 @@ big_payload() {
     tar -C big -cf big.tar install.sh data
 }
 
-# in_namespace SCRIPT ARGS...: runs a bash script in a private mount namespace.
-in_namespace() {
-    unshare -m --propagation private bash -c "$@"
+# create_on_full_disk KB TAR: --create of full/setup.run from TAR on a tmpfs
+# of KB kilobytes that holds an earlier installer; leaves out, err, status,
+# verdict ("same" while the earlier installer is intact) and listing (what
+# full holds).
+create_on_full_disk() {
+    mkdir full
+    head -c 1000 /dev/urandom >earlier
+    run in_private_ns tmpfs:size="$1"k:full -- bash -c '
+        cp earlier full/setup.run
+        '"${EMULATOR:+$EMULATOR }"'./bare --create full/setup.run "$1" >out 2>err
+        echo $? >status
+        cmp earlier full/setup.run && echo same >verdict
+        ls -A full >listing' create "$2"
+    [ "$status" = 0 ]
 }
 
 @test "full disk while --create copies the launcher: Write installer file error, earlier installer untouched" {
-    mkdir full
-    head -c 1000 /dev/urandom >earlier
-    run in_namespace '
-        mount -t tmpfs -o size=512k tmpfs full || exit 99
-        cp earlier full/setup.run
-        '"${EMULATOR:+$EMULATOR }"'./bare --create full/setup.run tiny.tar >out 2>err
-        echo $? >status
-        cmp earlier full/setup.run && echo same >verdict
-        ls -A full >listing'
-    [ "$status" = 0 ]
+    create_on_full_disk 512 tiny.tar
     [ "$(cat status)" = 255 ]
     [ ! -s out ]
     [ "$(cat err)" = "Write installer file error" ]
@@ -57,18 +55,8 @@ in_namespace() {
 
 @test "full disk while --create copies the payload: the installer name or write error, earlier installer untouched" {
     big_payload
-    mkdir full
-    head -c 1000 /dev/urandom >earlier
     # Room for the launcher and the earlier installer, not for 3 MB more.
-    local kb=$(( $(stat -c %s bare) / 1024 + 512 ))
-    run in_namespace '
-        mount -t tmpfs -o size='"$kb"'k tmpfs full || exit 99
-        cp earlier full/setup.run
-        '"${EMULATOR:+$EMULATOR }"'./bare --create full/setup.run big.tar >out 2>err
-        echo $? >status
-        cmp earlier full/setup.run && echo same >verdict
-        ls -A full >listing'
-    [ "$status" = 0 ]
+    create_on_full_disk $(( $(stat -c %s bare) / 1024 + 512 )) big.tar
     [ "$(cat status)" = 255 ]
     [ ! -s out ]
     case $(cat err) in
@@ -92,8 +80,7 @@ in_namespace() {
     tar -C small -cf small.tar "${names[@]}"
     make_image smallimg small.tar
     mkdir t
-    run in_namespace '
-        mount -t tmpfs -o size=96k,mode=0755 tmpfs t || exit 99
+    run in_private_ns tmpfs:size=96k,mode=0755:t -- bash -c '
         '"${EMULATOR:+$EMULATOR }"'./smallimg --noexec --target t >out 2>err
         echo $? >status
         cp -a t extracted'
@@ -126,8 +113,7 @@ pages_payload() {
 # what it extracted in extracted.
 extract_into_tmpfs() {
     mkdir t
-    run in_namespace '
-        mount -t tmpfs -o size='"$(($1 * 4096))"',mode=0755'"$2"' tmpfs t || exit 99
+    run in_private_ns tmpfs:size=$(($1 * 4096)),mode=0755"$2":t -- bash -c '
         '"${EMULATOR:+$EMULATOR }"'./fitimg --target t >out 2>err
         echo $? >status
         cp -a t extracted'
@@ -196,7 +182,8 @@ extract_into_tmpfs() {
     run launch ./img --noexec --target f
     [ "$status" = 255 ]
     [ "$output" = $'Verifying archive integrity... Succeed.\nCannot chdir to f: Not a directory' ]
-    [ "$(cat f)" = keep ] && [ -f f ]
+    [ "$(cat f)" = keep ]
+    [ -f f ]
 }
 
 @test "a target whose parent is missing: Cannot mkdir, No such file or directory" {
@@ -223,11 +210,15 @@ exec_fault() {
     printf 'echo should not run\n' >pay/install.sh
     case $member in
     dangling) ln -s /nonexistent/sh pay/sh ;;
-    mode644) printf '#!/bin/dash\necho not a shell\n' >pay/sh && chmod 0644 pay/sh ;;
+    mode644)
+        printf '#!/bin/dash\necho not a shell\n' >pay/sh
+        chmod 0644 pay/sh
+        ;;
     esac
     tar -C pay -cf pay.tar install.sh sh
     make_image shimg pay.tar
-    run in_namespace '
+    # The namespace's bash starts before the mount hides /usr/bin/bash.
+    run in_private_ns -- bash -c '
         mount --bind fakebin /usr/bin || exit 99
         PATH=/usr/bin '"$emulator"'./shimg --target /usr/bin >out 2>err
         echo $? >status'
@@ -239,7 +230,8 @@ exec_fault() {
     [ "$(cat status)" = 255 ]
     [ "$(cat out)" = $'Verifying archive integrity... Succeed.\nUncompressing in /usr/bin...' ]
     [ "$(cat err)" = "Cannot exec install.sh: No such file or directory" ]
-    [ -L fakebin/sh ] && [ "$(readlink fakebin/sh)" = /nonexistent/sh ]
+    [ -L fakebin/sh ]
+    [ "$(readlink fakebin/sh)" = /nonexistent/sh ]
     [ -f fakebin/install.sh ]
 }
 
@@ -258,7 +250,8 @@ exec_fault() {
         run env PATH="$WORK/nobin" $EMULATOR ./img --noexec --target t$i
         [ "$status" = 255 ]
         [ "$output" = $'Verifying archive integrity... Succeed.\nUncompressing in t'$i$'...\nsh: 1: tar: not found\nClose tar pipe error: tar exited with status 127' ]
-        [ -d t$i ] && [ -z "$(ls -A t$i)" ]
+        [ -d t$i ]
+        [ -z "$(ls -A t$i)" ]
     done
 }
 
@@ -336,7 +329,9 @@ big_image_with_tar() {
 pad_to() {
     local path=$WORK
     while (( ${#path} + 2 <= $1 )); do path+=/.; done
-    (( ${#path} < $1 )) && path+=/
+    if (( ${#path} < $1 )); then
+        path+=/
+    fi
     echo "$path"
 }
 
@@ -358,14 +353,18 @@ pad_to() {
     local fits long
     fits=$(pad_to 4091) long=$(pad_to 4092)
     PATH="$fits" run launch_as img ./img --check
-    [ "$status" = 0 ] && [ "$output" = "Verifying archive integrity... Succeed." ]
+    [ "$status" = 0 ]
+    [ "$output" = "Verifying archive integrity... Succeed." ]
     PATH="$fits:/nonexistent" run launch_as img ./img --check
-    [ "$status" = 0 ] && [ "$output" = "Verifying archive integrity... Succeed." ]
+    [ "$status" = 0 ]
+    [ "$output" = "Verifying archive integrity... Succeed." ]
     PATH="$long" run launch_as img ./img --check
-    [ "$status" = 255 ] && [ "$output" = "Too long PATH $long" ]
+    [ "$status" = 255 ]
+    [ "$output" = "Too long PATH $long" ]
     # An overlong element stops the search although a later one would match.
     PATH="$long:$WORK" run launch_as img ./img --check
-    [ "$status" = 255 ] && [ "$output" = "Too big PATH $long:$WORK" ]
+    [ "$status" = 255 ]
+    [ "$output" = "Too big PATH $long:$WORK" ]
 }
 
 @test "standard output on /dev/full: --info, --check, --list fail with the write error, 255" {
@@ -392,5 +391,6 @@ pad_to() {
     run bash -c "$EMULATOR ./ranimg --target t >/dev/full"
     [ "$status" = 255 ]
     [ "$output" = "Write error on standard output: No space left on device" ]
-    [ -f t/install.sh ] && [ ! -e t/ran ]
+    [ -f t/install.sh ]
+    [ ! -e t/ran ]
 }

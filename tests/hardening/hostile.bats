@@ -10,8 +10,6 @@
 # GNU tar refuses or rewrites some members itself; each test states its exact
 # messages and status.
 
-bats_require_minimum_version 1.5.0
-
 load helpers
 
 setup() {
@@ -27,13 +25,9 @@ teardown() {
 # reused /mnt/target. Leaves out, err, status, before and after in $WORK.
 extract_hostile() {
     make_image img "$1"
-    unshare -m --propagation private bash -c '
+    in_mnt '
         set -e
-        work=$PWD
-        mount -t tmpfs tmpfs /mnt
-        mkdir /mnt/work /mnt/outside /mnt/target
-        mount --bind "$work" /mnt/work
-        mount -t tmpfs tmpfs /tmp
+        mkdir /mnt/outside /mnt/target
         printf secret >/mnt/outside/secret && chmod 0600 /mnt/outside/secret
         chgrp nogroup /mnt/target && chmod 0750 /mnt/target
         printf mine >/mnt/target/mine && chown nobody:nogroup /mnt/target/mine && chmod 0640 /mnt/target/mine
@@ -62,12 +56,14 @@ outside_unchanged() {
 # The payloads, each built with GNU tar alone.
 
 payload_dotdot() {      # ../escape
-    mkdir -p src/sub && printf esc >src/escape
+    mkdir -p src/sub
+    printf esc >src/escape
     (cd src/sub && tar -P -cf ../../hostile.tar ../escape)
 }
 
 payload_absolute() {    # /tmp/evil
-    mkdir -p src && printf evil >src/evil
+    mkdir -p src
+    printf evil >src/evil
     tar -P --transform 's,^.*/evil$,/tmp/evil,' -cf hostile.tar "$WORK/src/evil"
 }
 
@@ -79,13 +75,17 @@ payload_symlink() {     # link -> /mnt/outside, then link/pwned
 }
 
 payload_hardlink() {    # hl, a hard link to ../outside/secret
-    mkdir -p src && printf sec >src/secret && ln src/secret src/hl
+    mkdir -p src
+    printf sec >src/secret
+    ln src/secret src/hl
     tar -P -C src --transform 's,^secret$,../outside/secret,' -cf hostile.tar secret hl
     tar -P --delete -f hostile.tar ../outside/secret
 }
 
 payload_dot() {         # "." with mode 4777, owner 1234:5678, and a file
-    mkdir -p dotd && chmod 4777 dotd && printf 'echo hi\n' >dotd/install.sh
+    mkdir -p dotd
+    chmod 4777 dotd
+    printf 'echo hi\n' >dotd/install.sh
     tar --owner=1234 --group=5678 --numeric-owner --no-recursion -C dotd -cf hostile.tar ./ ./install.sh
 }
 

@@ -6,8 +6,6 @@
 # there, as the shipped script runs them; a planted one creates /mnt/pwned.
 # A refused target leaves everything under /mnt and /tmp as it was.
 
-bats_require_minimum_version 1.5.0
-
 load helpers
 
 setup() {
@@ -27,24 +25,18 @@ teardown() {
 
 VERIFIED=$'Verifying archive integrity... Succeed.\n'
 PLANT='printf ": >/mnt/pwned\n" >zz-planted.install'
-AS_NOBODY='setpriv --reuid=nobody --regid=nogroup --clear-groups'
 
 # target_run SETUP ARGS...: runs bash code SETUP in /mnt as root, then the
 # image $PROG (by default /mnt/work/img) with ARGS, prefixed by $AS (another
-# user). Leaves out, err, status, and the listings before and after the run of
-# everything but /mnt/work.
+# user, as_nobody). Leaves out, err, status, and the listings before and after
+# the run of everything but /mnt/work.
 target_run() {
     local setup=$1
     shift
-    unshare -m --propagation private bash -c '
+    in_mnt '
         set -e
-        work=$PWD setup=$1
+        setup=$1
         shift
-        mount -t tmpfs tmpfs /mnt
-        mkdir /mnt/work
-        mount --bind "$work" /mnt/work
-        mount -t tmpfs tmpfs /tmp
-        chmod 1777 /tmp
         snapshot() { find /mnt /tmp -path /mnt/work -prune -o -printf "%p %u %g %m %s %T@\n" | LC_ALL=C sort; }
         cd /mnt
         eval "$setup"
@@ -101,14 +93,15 @@ accepted() {
 
 @test "as nobody: a target its own group may write is accepted, one root's group may write is not" {
     local setup='mkdir -m 0775 t r && chown nobody:nogroup t && chown nobody:root r'
-    AS=$AS_NOBODY refused "$setup" /mnt/r 'it is writable by group 0'
-    AS=$AS_NOBODY target_run "$setup" --target /mnt/t
-    [ "$(cat status)" = 0 ] && [ ! -s err ]
+    AS=as_nobody refused "$setup" /mnt/r 'it is writable by group 0'
+    AS=as_nobody target_run "$setup" --target /mnt/t
+    [ "$(cat status)" = 0 ]
+    [ ! -s err ]
     grep -q '^/mnt/t/ran nobody nogroup 644 0 ' after
 }
 
 @test "as nobody: root's target that nobody's own group may write is accepted" {
-    AS=$AS_NOBODY target_run 'mkdir -m 0775 t && chgrp nogroup t' --target /mnt/t
+    AS=as_nobody target_run 'mkdir -m 0775 t && chgrp nogroup t' --target /mnt/t
     [ "$(cat status)" = 0 ]
     grep -q '^/mnt/t/ran nobody nogroup 644 0 ' after
 }
@@ -137,23 +130,21 @@ for (my $i = 0; ; $i++) {
     select(undef, undef, undef, 0.002);
 }'
 
-# race.sh WORK TRIES SECONDS [EMULATOR], run as root in the namespace.
+# race.sh TRIES SECONDS [EMULATOR], run as root in the namespace (in_mnt).
 RACE='
 set -e
-mount -t tmpfs tmpfs /mnt
-mkdir /mnt/race /mnt/work
-mount --bind "$1" /mnt/work
+mkdir /mnt/race
 chown nobody:nogroup /mnt/race
 cd /mnt/race
-setpriv --reuid=nobody --regid=nogroup --clear-groups perl /mnt/work/attacker.pl &
+as_nobody perl /mnt/work/attacker.pl &
 attacker=$!
-tries=0 filled=0 refused=0 missing=0 cut=0 end=$((SECONDS + $3)) limit=$((SECONDS + 3 * $3))
+tries=0 filled=0 refused=0 missing=0 cut=0 end=$((SECONDS + $2)) limit=$((SECONDS + 3 * $2))
 set +e
 # Longer, up to three times, until each side has won at least once.
-while { [ "$tries" -lt "$2" ] && [ "$SECONDS" -lt "$end" ]; } ||
+while { [ "$tries" -lt "$1" ] && [ "$SECONDS" -lt "$end" ]; } ||
     { [ $((filled * refused)) = 0 ] && [ "$SECONDS" -lt "$limit" ]; }; do
     tries=$((tries + 1))
-    $4 /mnt/work/img --target /mnt/race/t >/mnt/out 2>/mnt/err
+    $3 /mnt/work/img --target /mnt/race/t >/mnt/out 2>/mnt/err
     case $?:$(cat /mnt/err) in
     0:) filled=$((filled + 1)) ;;
     "255:Refusing target directory /mnt/race/t: it is owned by uid 65534") refused=$((refused + 1)) ;;
@@ -178,33 +169,32 @@ find /mnt/race -name ran -printf "%h\n" | xargs -r stat -c %U | sort -u >/mnt/wo
 @test "a target swapped for another user's directory while root extracts: never filled, never run" {
     printf '%s\n' "$ATTACKER" >attacker.pl
     printf '%s\n' "$RACE" >race.sh
-    unshare -m --propagation private bash race.sh "$WORK" "$RACE_TRIES" "$RACE_SECONDS" "$EMULATOR"
+    in_mnt 'bash /mnt/work/race.sh "$@"' race "$RACE_TRIES" "$RACE_SECONDS" "$EMULATOR"
     read -r tries filled refused missing cut <counts
     echo "# $tries tries: $filled filled root's directory, $refused refused nobody's, $missing found none, $cut lost root's" >&3
     [ ! -e unexpected ] || { cat unexpected; false; }
     run -1 grep -vx root holders        # nothing of root's in nobody's
     run -1 grep -vx root ran_in         # the script ran only in root's
-    [ "$refused" -gt 0 ] && [ "$filled" -gt 0 ]   # both sides won sometimes
+    [ "$refused" -gt 0 ]
+    [ "$filled" -gt 0 ]   # both sides won sometimes
 }
 
 @test "the target renamed away and replaced by nobody's once the launcher holds it: root's is filled and run in" {
     # strace holds the launcher for 300 ms just after it opened the target;
     # nobody moves root's new directory aside and puts its own in its place.
-    unshare -m --propagation private bash -c '
-        mount -t tmpfs tmpfs /mnt
-        mkdir /mnt/work /mnt/race
-        mount --bind "$1" /mnt/work
+    in_mnt '
+        mkdir /mnt/race
         chown nobody:nogroup /mnt/race
         cd /mnt/race
-        '"$AS_NOBODY"' sh -c "mkdir a && cd a && $2"
+        as_nobody sh -c "mkdir a && cd a && $1"
         strace -f -qq -o /dev/null -P /mnt/race/t -e trace=openat,open \
             -e inject=openat,open:delay_exit=300000 \
-            $3 /mnt/work/img --target /mnt/race/t >/mnt/work/out 2>/mnt/work/err &
-        '"$AS_NOBODY"' sh -c "until [ -e t ]; do :; done; sleep 0.1; mv t g && mv a t"
+            $2 /mnt/work/img --target /mnt/race/t >/mnt/work/out 2>/mnt/work/err &
+        as_nobody sh -c "until [ -e t ]; do :; done; sleep 0.1; mv t g && mv a t"
         wait $!
         echo $? >/mnt/work/status
         find /mnt -path /mnt/work -prune -o -printf "%p %u\n" | LC_ALL=C sort >/mnt/work/after' \
-        swap "$WORK" "$PLANT" "$EMULATOR"
+        swap "$PLANT" "$EMULATOR"
     [ "$(cat status)" = 0 ]
     [ "$(cat out)" = "${VERIFIED}Uncompressing in /mnt/race/t..." ]
     [ ! -s err ]

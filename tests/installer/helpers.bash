@@ -2,6 +2,7 @@
 # per launcher (LAUNCHER, LAUNCHER_ARCH), as root.
 
 load ../launcher/helpers
+load ../helpers/namespace
 
 # shellcheck source=../../product/product.sh
 . "$SOURCE_DIR/product/product.sh"
@@ -11,7 +12,9 @@ TARGET_DIR=$INSTALLER_NAME.dir
 # The shipped installer built with this launcher, once per file.
 build_shipped() {
     SHIPPED_DIR=$BATS_FILE_TMPDIR/out
-    [ -f "$SHIPPED_DIR/$INSTALLER_NAME" ] && return 0
+    if [ -f "$SHIPPED_DIR/$INSTALLER_NAME" ]; then
+        return 0
+    fi
     sh "$SOURCE_DIR/scripts/build-shipped.sh" "$LAUNCHER" "$SHIPPED_DIR"
 }
 
@@ -25,23 +28,11 @@ setup_shipped() {
 }
 
 # in_namespace SCRIPT: runs SCRIPT with bash as root in a private mount
-# namespace, with tmpfs over every path an installation writes. WORK stays
-# visible at its own path, so the script can leave results there. The script
-# runs without -e: it records statuses itself.
+# namespace, with tmpfs over every path an installation writes, in WORK,
+# which stays visible at its own path, so the script can leave results
+# there. The script runs without -e: it records statuses itself.
 in_namespace() {
-    local script=$1
-    unshare -m bash -euc '
-        work=$1 script=$2
-        mount --bind "$work" /mnt
-        for dir in /tmp /etc/opt /opt /var/opt /var/tmp; do
-            mount -t tmpfs vorlan-test "$dir"
-        done
-        mkdir -p "$work"
-        mount --move /mnt "$work"
-        cd "$work"
-        set +e
-        eval "$script"
-    ' in_namespace "$WORK" "$script"
+    in_private_ns keep:"$WORK" "${INSTALL_MOUNTS[@]}" -- bash -c 'cd "$1" && eval "$2"' in_namespace "$WORK" "$1"
 }
 
 # A certificate for the question, in a place the installation does not own.

@@ -2,8 +2,6 @@
 # The shipped installer from end to end through each launcher, as root in a
 # private mount namespace, answered through a pipe and through a terminal.
 
-bats_require_minimum_version 1.5.0
-
 load helpers
 
 setup() {
@@ -60,7 +58,7 @@ RECORD='
 
 @test "from /tmp, where nobody made a 0777 target holding a planted *.install: refused, nothing runs" {
     in_namespace "cp ./$INSTALLER_NAME /tmp/
-        setpriv --reuid=nobody --regid=nogroup --clear-groups sh -c '
+        as_nobody sh -c '
             mkdir -m 0777 /tmp/$TARGET_DIR &&
             printf \"#!/bin/sh\\n: >/tmp/pwned\\n\" >/tmp/$TARGET_DIR/zz-planted.install &&
             chmod 0755 /tmp/$TARGET_DIR/zz-planted.install'
@@ -74,6 +72,18 @@ RECORD='
     [ "$(cat left)" = "/tmp/$INSTALLER_NAME root 755
 /tmp/$TARGET_DIR nobody 777
 /tmp/$TARGET_DIR/zz-planted.install nobody 755" ]
+}
+
+@test "run by another user: the script's refusal names the directory the launcher extracted it into" {
+    in_namespace "cp ./$INSTALLER_NAME /tmp/
+        (cd /tmp && as_nobody $EMULATOR ./$INSTALLER_NAME) >out
+        echo \$? >status"
+    [ "$(cat status)" = 1 ]
+    [ "$(cat out)" = "Verifying archive integrity... Succeed.
+Uncompressing in $TARGET_DIR...
+
+You must have superuser privileges to run the install.sh script.
+Please run \"$TARGET_DIR/install.sh\" as root." ]
 }
 
 @test "a terminal: the real pager shows the agreement, keys answer the questions" {

@@ -1,8 +1,6 @@
 #!/usr/bin/env bats
 # A bare launcher: its command line and the installer images it builds.
 
-bats_require_minimum_version 1.5.0
-
 load helpers
 
 setup() { setup_image_test; }
@@ -144,7 +142,7 @@ only_files() {
     mkdir ro
     echo old >ro/out.run
     check_run "" $'Cannot open ro/out.run: Permission denied\n' 255 -- \
-        as_nobody ./bare --create ro/out.run p.tar
+        as_nobody $EMULATOR ./bare --create ro/out.run p.tar
     [ "$(cat ro/out.run)" = old ]
     [ "$(ls -A ro)" = out.run ]
 }
@@ -344,7 +342,8 @@ create_traced() {
     local status=0 dir
     dir=$(pwd -P)/sub
     create_traced
-    [ "$status" -eq 0 ] && [ ! -s "$CAPTURE/err" ]
+    [ "$status" -eq 0 ]
+    [ ! -s "$CAPTURE/err" ]
     [ "$(cat "$CAPTURE/trace")" = "fsync(<$dir/out.run.XXXXXX>) = 0
 rename(\"sub/out.run.XXXXXX\", \"sub/out.run\") = 0
 fsync(<$dir>) = 0" ]
@@ -354,12 +353,15 @@ fsync(<$dir>) = 0" ]
 @test "a failed sync is a write failure: before the rename the old installer stays, after it the new one" {
     local status=0
     create_traced fsync:error=EIO:when=1
-    [ "$status" -eq 255 ] && [ ! -s "$CAPTURE/out" ]
+    [ "$status" -eq 255 ]
+    [ ! -s "$CAPTURE/out" ]
     [ "$(cat "$CAPTURE/err")" = "Cannot write sub/out.run: Input/output error" ]
-    [ "$(ls -A sub)" = out.run ] && [ "$(cat sub/out.run)" = old ]
+    [ "$(ls -A sub)" = out.run ]
+    [ "$(cat sub/out.run)" = old ]
     status=0
     create_traced fsync:error=EIO:when=2
-    [ "$status" -eq 255 ] && [ ! -s "$CAPTURE/out" ]
+    [ "$status" -eq 255 ]
+    [ ! -s "$CAPTURE/out" ]
     [ "$(cat "$CAPTURE/err")" = "Cannot write sub/out.run: Input/output error" ]
     [ "$(ls -A sub)" = out.run ]
     cmp p.tar <(tail -c +$((E + HEADER_SIZE + 1)) sub/out.run)

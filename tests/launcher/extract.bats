@@ -47,7 +47,7 @@ slow_path() {
 @test "a target in a directory that the user cannot write" {
     chmod 755 "$WORK"
     mkdir ro
-    check_run "$VERIFIED" $'Cannot mkdir ro/t: Permission denied\n' 255 -- as_nobody ./s.run --target ro/t
+    check_run "$VERIFIED" $'Cannot mkdir ro/t: Permission denied\n' 255 -- as_nobody $EMULATOR ./s.run --target ro/t
     [ -z "$(ls -A ro)" ]
 }
 
@@ -55,7 +55,7 @@ slow_path() {
     chmod 755 "$WORK"
     mkdir ro
     cd ro
-    check_run "$VERIFIED" $'Cannot mkdir s.run.dir: Permission denied\n' 255 -- as_nobody ../s.run --noexec
+    check_run "$VERIFIED" $'Cannot mkdir s.run.dir: Permission denied\n' 255 -- as_nobody $EMULATOR ../s.run --noexec
     [ -z "$(ls -A)" ]
 }
 
@@ -65,14 +65,16 @@ slow_path() {
     check_run "${VERIFIED}Uncompressing in t.run.dir..."$'\n' \
         $'tar: This does not look like a tar archive\ntar: Exiting with failure status due to previous errors\nClose tar pipe error: tar exited with status 2\n' 255 -- \
         launch ./t.run
-    [ -d t.run.dir ] && [ -z "$(ls -A t.run.dir)" ]
+    [ -d t.run.dir ]
+    [ -z "$(ls -A t.run.dir)" ]
 }
 
 @test "tar missing from PATH: the shell's complaint and status 127" {
     check_run "${VERIFIED}Uncompressing in s.run.dir..."$'\n' \
         $'sh: 1: tar: not found\nClose tar pipe error: tar exited with status 127\n' 255 -- \
         with_path "$(slow_path)" launch ./s.run
-    [ -d s.run.dir ] && [ -z "$(ls -A s.run.dir)" ]
+    [ -d s.run.dir ]
+    [ -z "$(ls -A s.run.dir)" ]
 }
 
 @test "a custom command's exit status or signal is reported as such" {
@@ -83,18 +85,17 @@ slow_path() {
     # tar's own complaint and status for an option that it does not know.
     local complaint status=0
     complaint=$(tar tf - --bogus-option </dev/null 2>&1) || status=$?
-    [ "$status" -ne 0 ] && [ -n "$complaint" ]
+    [ "$status" -ne 0 ]
+    [ -n "$complaint" ]
     check_run "${VERIFIED}Run: tar tf - --bogus-option"$'\n' \
         "$complaint"$'\n'"Close tar pipe error: tar exited with status $status"$'\n' 255 -- \
         with_path "$(slow_path):$PATH" launch ./s.run --tar tf --bogus-option
     [ ! -e s.run.dir ]
 }
 
-@test "as root GNU tar extracts without owners and without touching existing directories; no chown" {
-    [ "$(id -u)" -eq 0 ] || skip "needs root"
-    fake_tool tar
-    fake_tool chown
-    # The target exists, root's with group nogroup, holding nobody's files.
+# existing_target: the target t exists, root's with group nogroup and mode
+# 0750, holding nobody's files and directory and a set-user-ID file.
+existing_target() {
     mkdir -m 750 t t/sub
     echo old >t/old.txt
     echo old >t/sub/old.txt
@@ -104,13 +105,28 @@ slow_path() {
     chown -R nobody:nogroup t
     chown root t
     chmod 4755 t/suid
-    # The payload's entries belong to 1234:1234 and include . and sub.
+}
+
+# foreign_image: q.run, of a payload whose entries belong to 1234:1234 and
+# include . and sub, with modes that a creation mask of 022 would change.
+foreign_image() {
     mkdir -p q/sub q/newdir
     echo new >q/new.txt
     echo new >q/sub/new.txt
     echo 'echo script' >q/install.sh
+    chmod 664 q/new.txt
+    chmod 770 q/newdir
+    chmod 4755 q/install.sh
     tar -C q --owner=1234 --group=1234 -cf q.tar .
     launch ./bare --create q.run q.tar
+}
+
+@test "as root GNU tar extracts without owners and without touching existing directories; no chown" {
+    [ "$(id -u)" -eq 0 ] || skip "needs root"
+    fake_tool tar
+    fake_tool chown
+    existing_target
+    foreign_image
     before=$(cd t && stat -c '%n %u:%g %a' . old.txt suid sub sub/old.txt)
     PATH=$WORK/fake:$PATH check_run "${VERIFIED}Uncompressing in t..."$'\n' "" 0 -- launch ./q.run --target t --noexec
     # Asked once which tar it is, then given large records as well.
@@ -130,7 +146,7 @@ slow_path() {
     chown nobody home
     cp s.run home/
     cd home
-    PATH=$WORK/fake:$PATH check_run "${VERIFIED}Uncompressing in s.run.dir..."$'\n' "" 0 -- as_nobody ./s.run --noexec
+    PATH=$WORK/fake:$PATH check_run "${VERIFIED}Uncompressing in s.run.dir..."$'\n' "" 0 -- as_nobody $EMULATOR ./s.run --noexec
     [ "$(cat ../log/tar)" = $'--version\n-b 512 -B -xf -' ]
     [ ! -e ../log/chown ]
     [ "$(stat -c '%U %a' s.run.dir s.run.dir/install.sh)" = $'nobody 755\nnobody 644' ]
@@ -171,21 +187,8 @@ busybox_tar() {
 @test "as root with BusyBox tar: new entries root's with the archive's modes, existing directories alone" {
     [ "$(id -u)" -eq 0 ] || skip "needs root"
     busybox_tar
-    mkdir -m 750 t t/sub
-    echo old >t/sub/old.txt
-    chown -R nobody:nogroup t
-    chown root t
-    chmod 700 t/sub
-    # Entries of 1234:1234 with modes that a creation mask of 022 would change.
-    mkdir -p q/sub q/newdir
-    echo new >q/new.txt
-    echo new >q/sub/new.txt
-    echo 'echo script' >q/install.sh
-    chmod 664 q/new.txt
-    chmod 770 q/newdir
-    chmod 4755 q/install.sh
-    tar -C q --owner=1234 --group=1234 -cf q.tar .
-    launch ./bare --create q.run q.tar
+    existing_target
+    foreign_image
     before=$(cd t && stat -c '%n %u:%g %a' . sub sub/old.txt)
     check_run "${VERIFIED}Uncompressing in t..."$'\n' "" 0 -- with_path "$WORK/bb" $BB_LAUNCH ./q.run --target t --noexec
     [ "$(cd t && stat -c '%n %u:%g %a' . sub sub/old.txt)" = "$before" ]

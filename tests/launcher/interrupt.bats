@@ -4,8 +4,6 @@
 # fixed points: strace raises them at a system call, or a tar wrapper sends
 # them once tar has read part of the payload.
 
-bats_require_minimum_version 1.5.0
-
 load helpers
 
 setup() { setup_image_test; }
@@ -33,7 +31,8 @@ create_signalled() {
         echo old >out.run
         create_signalled "${signal%:*}"
         [ "$(cat "$CAPTURE/status")" = "${signal#*:}" ]
-        [ ! -s "$CAPTURE/out" ] && [ ! -s "$CAPTURE/err" ]
+        [ ! -s "$CAPTURE/out" ]
+        [ ! -s "$CAPTURE/err" ]
         [ "$(cat out.run)" = old ]
         [ "$(ls -A | tr '\n' ' ')" = "bare out.run p p.tar " ]
     done
@@ -44,6 +43,11 @@ create_signalled() {
     check_run "" "" 0 -- env --ignore-signal=HUP strace -qq -o /dev/null -e trace=fsync \
         -e inject=fsync:signal=HUP:when=1 $EMULATOR ./bare --create out.run p.tar
     cmp p.tar <(tail -c +$((E + HEADER_SIZE + 1)) out.run)
+}
+
+# progress_drawn SESSION: the tmux SESSION shows a share done.
+progress_drawn() {
+    tmux -L "$1" capture-pane -p | grep -q '% '
 }
 
 @test "Ctrl-C during the verification on a terminal: the progress display is erased, status 130" {
@@ -57,15 +61,9 @@ create_signalled() {
     # starts with SIGINT at its default.
     tmux -L "$session" new-session -d -x 100 -y 20 -c "$WORK" \
         "sh -c 'trap : INT; $EMULATOR ./v.run --check; echo \$? >status; sleep 60'" 3>&-
-    for _ in $(seq 100); do
-        tmux -L "$session" capture-pane -p | grep -q '% ' && break
-        sleep 0.1
-    done
+    wait_for 100 progress_drawn "$session" || true
     tmux -L "$session" send-keys C-c
-    for _ in $(seq 100); do
-        [ -s status ] && break
-        sleep 0.1
-    done
+    wait_for 100 test -s status || true
     [ "$(cat status)" = 130 ]
     tmux -L "$session" capture-pane -p >screen
     # The terminal echoes ^C where the display began.

@@ -17,11 +17,6 @@ setup() {
 }
 teardown() { teardown_image_test; }
 
-# info KB TARGET: sets INFO to what --info prints.
-info() {
-    printf -v INFO 'TAR size: %s KB \nTarget directory: %s \nScript to run after the extraction: ./install.sh\ndirectory %s is permanent\n' "$1" "$2" "$2"
-}
-
 @test "a bare name found in the last PATH element" {
     info "$KB" setup.run.dir
     check_run "$INFO" "" 0 -- with_path "$WORK/empty:$WORK/bin" launch_as setup.run "$WORK/bin/setup.run" --info
@@ -96,7 +91,8 @@ info() {
     # ././.../setup.run and .//./.../setup.run name the file here.
     fits=$(printf './%.0s' $(seq 2043))setup.run
     long=.//${fits:2}
-    [ ${#fits} -eq 4095 ] && [ ${#long} -eq 4096 ]
+    [ ${#fits} -eq 4095 ]
+    [ ${#long} -eq 4096 ]
     info "$KB" setup.run.dir
     check_run "$INFO" "" 0 -- launch_as "$fits" ./setup.run --info
     check_run "" "Too long program name $long"$'\n' 255 -- launch_as "$long" ./setup.run --info

@@ -38,10 +38,7 @@ now_ms() {
 on_terminal() {
     tmux -L "vorlan-progress-$$" new-session -d -x 100 -y 20 -c "$WORK" \
         "script -qec '$EMULATOR $1' raw; echo \$? >status; sleep 60" 3>&-
-    for _ in $(seq 600); do
-        [ -s status ] && break
-        sleep 0.1
-    done
+    wait_for 600 test -s status || true
     tmux -L "vorlan-progress-$$" capture-pane -p >screen
 }
 
@@ -80,7 +77,7 @@ Uncompressing in out..." ]
     head -c 16M /dev/urandom >p/noise
     tar -C p -cf big.tar .
     rm p/noise
-    { zstd -q -1 -c big.tar && printf 'garbage'; } >big.tar.zst
+    { zstd -q -1 -c big.tar; printf 'garbage'; } >big.tar.zst
     rm big.tar
     make_image big.run big.tar.zst
     rm big.tar.zst

@@ -64,7 +64,7 @@ teardown() { teardown_image_test; }
 }
 
 @test "the script question without arguments; an empty line runs the script" {
-    STATUS=5 check_run "$VERIFIED$ASK$UNPACK$RUN$SCRIPT" "" 5 -- launch ./s.run --confirm < <(printf '\n\n')
+    SCRIPT_STATUS=5 check_run "$VERIFIED$ASK$UNPACK$RUN$SCRIPT" "" 5 -- launch ./s.run --confirm < <(printf '\n\n')
 }
 
 @test "n to the script question leaves the extracted files and does not run it" {

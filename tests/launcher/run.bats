@@ -15,19 +15,14 @@ setup() {
 }
 teardown() { teardown_image_test; }
 
-# info KB TARGET: sets INFO to what --info prints.
-info() {
-    printf -v INFO 'TAR size: %s KB \nTarget directory: %s \nScript to run after the extraction: ./install.sh\ndirectory %s is permanent\n' "$1" "$2" "$2"
-}
-
 @test "--info prints four lines, checks nothing and extracts nothing" {
     info "$KB" s.run.dir
     check_run "$INFO" "" 0 -- launch ./s.run --info
     [ ! -e s.run.dir ]
 }
 
-@test "--info shows the size field in whole kilobytes, rounded up" {
-    for size in 0:0 1:1 1024:1 1025:2 31498240:30760 31498241:30761; do
+@test "--info shows the size field in whole kilobytes, rounded up, past 4 GiB too" {
+    for size in 0:0 1:1 1023:1 1024:1 1025:2 31498240:30760 31498241:30761 21474836480:20971520 21474836481:20971521; do
         patch_size s.run "${size%:*}"
         info "${size#*:}" s.run.dir
         check_run "$INFO" "" 0 -- launch ./s.run --info
@@ -74,7 +69,8 @@ info() {
     printf '\0' >>s.run
     check_run "$FAILED" "" 255 -- launch ./s.run
     check_run "$FAILED" "" 255 -- launch ./s.run --noexec --target t
-    [ ! -e s.run.dir ] && [ ! -e t ]
+    [ ! -e s.run.dir ]
+    [ ! -e t ]
 }
 
 @test "a changed digest fails the check" {
@@ -168,7 +164,7 @@ info() {
 }
 
 @test "the script's exit status is the run's" {
-    STATUS=7 check_run "${VERIFIED}Uncompressing in s.run.dir..."$'\nscript ./install.sh in s.run.dir with 1 args\n[x]\n' "" 7 -- \
+    SCRIPT_STATUS=7 check_run "${VERIFIED}Uncompressing in s.run.dir..."$'\nscript ./install.sh in s.run.dir with 1 args\n[x]\n' "" 7 -- \
         launch ./s.run -- x
 }
 

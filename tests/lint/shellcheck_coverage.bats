@@ -3,9 +3,7 @@
 # scratch copy of this tree (1 MB, no build trees), broken files planted
 # where no list of paths looks fail it, and nothing else does.
 
-bats_require_minimum_version 1.5.0
-
-SOURCE_DIR=${SOURCE_DIR:-$(cd "$BATS_TEST_DIRNAME/../.." && pwd)}
+load ../helpers/common
 
 # broken FIRST_LINE: a shell file that shellcheck refuses (SC2045), with
 # FIRST_LINE as its first line.

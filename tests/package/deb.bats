@@ -5,13 +5,15 @@
 # removed with dpkg -r, leaving nothing behind.
 #
 # In the namespace /usr, /etc and /var are overlays whose upper layers lie
-# on a tmpfs, so dpkg, its database and man-db's trigger write there and
-# never to the host; /opt and /tmp are fresh tmpfs mounts. The test's
-# directory $K is bound back at its own path, wherever TMPDIR puts it.
+# on a tmpfs (under /mnt/upper), so dpkg, its database and man-db's trigger
+# write there and never to the host; /opt and /tmp are fresh tmpfs mounts.
+# The test's directory $K stays at its own path, wherever TMPDIR puts it,
+# and the host's own root file system is seen at /mnt/host.
 
-SOURCE_DIR=${SOURCE_DIR:-$(cd "$BATS_TEST_DIRNAME/../.." && pwd)}
-BUILD_DIR=${BUILD_DIR:-$SOURCE_DIR/build}
-VORLAN_VERSION=${VORLAN_VERSION:-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD_DIR/CMakeCache.txt")}
+load ../helpers/common
+load ../helpers/namespace
+load ../helpers/host
+
 DEB=vorlan-installer_${VORLAN_VERSION}_amd64.deb
 
 setup_file() {
@@ -23,50 +25,23 @@ setup() {
     PKG=$BATS_FILE_TMPDIR/cpack/$DEB
 }
 
-# host_state: whatever of the test could reach the host: the package's
+# package_state: whatever of the test could reach the host: the package's
 # record in dpkg's database and its own paths (directories by type alone:
 # /usr/bin is the system's too), and the test application's directory.
 # Not the host's whole database or directories, which package operations
 # elsewhere on the machine change at any time.
-host_state() {
-    local path
+package_state() {
     dpkg-query -W -f='${db:Status-Abbrev} ${Version}\n' vorlan-installer 2>&1 || true
     find /var/lib/dpkg/info -name 'vorlan-installer.*'
-    { dpkg-deb -c "$PKG" | awk '{ print substr($6, 2) }'; echo /opt/hello; } | while read -r path; do
-        if [ -d "$path" ]; then
-            echo "$path directory"
-        else
-            stat -c '%n %F %a %s %Y' "$path" 2>/dev/null || echo "$path absent"
-        fi
-    done
+    # shellcheck disable=SC2046 # one path a line, without blanks
+    host_state $(dpkg-deb -c "$PKG" | awk '$6 != "./" { p = substr($6, 2); sub(/\/$/, "", p); print p }') /opt/hello
 }
-
-# $K, with the tmpfs that holds the overlays' upper layers, is held at /mnt
-# while the overlays and tmpfs mounts go up, since they may hide it (a $K
-# under /var or /tmp), and is then moved back to its own path.
-# shellcheck disable=SC2016 # expanded by the namespace's shell
-NS_PRELUDE='
-set -e
-mount --make-rprivate /
-mkdir "$K/ns"
-mount -t tmpfs -o mode=0700 vltest "$K/ns"
-mkdir "$K/ns/host"
-mount --bind / "$K/ns/host"
-mount --rbind "$K" /mnt
-for d in usr etc var; do
-    mkdir -p "/mnt/ns/upper/$d" "/mnt/ns/work/$d"
-    mount -t overlay vltest -o "lowerdir=/$d,upperdir=/mnt/ns/upper/$d,workdir=/mnt/ns/work/$d" "/$d"
-done
-for d in /opt /tmp; do
-    mount -t tmpfs -o mode=1777 vltest "$d"
-done
-chmod 0755 /opt
-mkdir -p "$K"
-mount --move /mnt "$K"'
 
 # ns_run SCRIPT: the bash text SCRIPT as root in a fresh namespace.
 ns_run() {
-    K=$K PKG=$PKG unshare -m bash -c "$NS_PRELUDE$1"
+    K=$K PKG=$PKG in_private_ns keep:"$K" bind:/:/mnt/host overlay:/usr overlay:/etc overlay:/var \
+        tmpfs:mode=0755:/opt tmpfs:mode=1777:/tmp -- bash -c "set -e
+$1"
 }
 
 @test "lintian: every tag fixed or explained by an override" {
@@ -94,7 +69,7 @@ ns_run() {
 }
 
 @test "installed with dpkg -i, it builds working installers; dpkg -r leaves nothing" {
-    host_state >"$K/host.before"
+    package_state >"$K/host.before"
     # The namespace sees $K only.
     cp "$PKG" "$K/"
     PKG=$K/$DEB
@@ -123,10 +98,10 @@ ns_run() {
         dpkg-query -W -f="\${db:Status-Abbrev}" vorlan-installer >"$K/status" 2>/dev/null || true
         ls /var/lib/dpkg/info | grep "^vorlan-installer\." >"$K/info" || true
         # Left in /usr or /etc: any file, or a directory the host lacks.
-        cd "$K/ns/upper"
+        cd /mnt/upper
         find usr etc ! -type d >"$K/left"
         find usr etc -type d | while read -r d; do
-            [ -d "$K/ns/host/$d" ] || echo "$d"
+            [ -d "/mnt/host/$d" ] || echo "$d"
         done >>"$K/left"
     '
     [ "$(cat "$K/which")" = /usr/bin/vorlan-mkinstaller ]
@@ -141,5 +116,5 @@ hello from the app" ]
     [ ! -s "$K/status" ] || [ "$(cat "$K/status")" = "un " ]
     [ ! -s "$K/info" ]
     [ ! -s "$K/left" ]
-    host_state | diff "$K/host.before" -
+    package_state | diff "$K/host.before" -
 }

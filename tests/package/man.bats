@@ -1,8 +1,7 @@
 #!/usr/bin/env bats
 # The man pages render without a warning.
 
-SOURCE_DIR=${SOURCE_DIR:-$(cd "$BATS_TEST_DIRNAME/../.." && pwd)}
-BUILD_DIR=${BUILD_DIR:-$SOURCE_DIR/build}
+load ../helpers/common
 
 @test "groff -ww finds nothing to warn about in either page" {
     local page

@@ -3,6 +3,7 @@
 # (vorlan-mkinstaller has its own tests in tests/builder/).
 
 load helpers
+load ../helpers/image
 
 MTIME_UTC='2018-05-31 00:00:00'
 
@@ -12,19 +13,6 @@ setup() {
     # that none is left behind.
     export TMPDIR=$K/tmp
     mkdir "$TMPDIR"
-}
-
-# payload_of IMAGE LAUNCHER OUT: writes the payload archive of an installer
-# image (everything behind the bare launcher's bytes and the 24-byte payload
-# header) to OUT and checks the header: little-endian size, then MD5.
-payload_of() {
-    local skip size digest
-    skip=$(stat -c %s "$2")
-    tail -c +$((skip + 25)) "$1" > "$3"
-    size=$(od -An -tu8 -j "$skip" -N 8 "$1" | tr -d ' ')
-    digest=$(od -An -tx1 -j $((skip + 8)) -N 16 "$1" | tr -d ' \n')
-    [ "$size" = "$(stat -c %s "$3")" ]
-    [ "$digest" = "$(md5sum < "$3" | cut -d ' ' -f 1)" ]
 }
 
 @test "make-product.sh without an output directory prints its usage and exits with 2" {
@@ -130,8 +118,6 @@ $d var/opt/vorlansoft/cresta-proxy/run/" ]
     [ "$(ls "$K/a")" = "$PKG_FILE" ]
     cmp "$K/a/$PKG_FILE" "$K/b/$PKG_FILE"
     [ -z "$(ls -A "$TMPDIR")" ]
-    # The default target directory is the one that defaults.sh names.
-    grep -qx "MAKESELF_DIR=\"$PKG_FILE.dir\"" "$SOURCE_DIR/payload/defaults.sh"
 }
 
 @test "the shipped payload holds the script, defaults, both agreements and the product package" {

@@ -52,10 +52,14 @@ crlf_ok() {
     ru_bytes=$(wc -c < "$RU")
     ru_lines=$(wc -l < "$RU")
     echo "EULA $en_bytes bytes, $en_lines lines; EULA-RU $ru_bytes bytes, $ru_lines lines"
-    [ "$en_bytes" -ge 6800 ] && [ "$en_bytes" -le 8200 ]
-    [ "$en_lines" -ge 95 ] && [ "$en_lines" -le 125 ]
-    [ "$ru_bytes" -ge 14000 ] && [ "$ru_bytes" -le 16500 ]
-    [ "$ru_lines" -ge 130 ] && [ "$ru_lines" -le 160 ]
+    [ "$en_bytes" -ge 6800 ]
+    [ "$en_bytes" -le 8200 ]
+    [ "$en_lines" -ge 95 ]
+    [ "$en_lines" -le 125 ]
+    [ "$ru_bytes" -ge 14000 ]
+    [ "$ru_bytes" -le 16500 ]
+    [ "$ru_lines" -ge 130 ]
+    [ "$ru_lines" -le 160 ]
 }
 
 @test "no line is wider than 78 characters, none has trailing blanks or tabs" {

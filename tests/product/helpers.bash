@@ -1,18 +1,14 @@
 # Shared set-up for the product package tests.
 #
 # Tests that install the product run as root inside a private mount
-# namespace (ns_run) where /tmp, /var/tmp, /etc/opt, /opt and /var/opt are
-# fresh tmpfs mounts, so the host's real paths never change. The test's own
-# directory $K is bound back into the namespace at its own path: the
-# unpacked package lies there, and whatever a scenario leaves there can be
-# looked at afterwards.
+# namespace (ns_run) where what an installation writes (/tmp, /var/tmp,
+# /etc/opt, /opt and /var/opt) lies on fresh tmpfs mounts, so the host's
+# real paths never change. The test's own directory $K stays visible at its
+# own path: the unpacked package lies there, and whatever a scenario leaves
+# there can be looked at afterwards.
 
-bats_require_minimum_version 1.5.0
-
-SOURCE_DIR=${SOURCE_DIR:-$(cd "$BATS_TEST_DIRNAME/../.." && pwd)}
-BUILD_DIR=${BUILD_DIR:-$SOURCE_DIR/build}
-LAUNCHER_X86_64=${LAUNCHER_X86_64:-$BUILD_DIR/launcher/vorlan-launcher-x86_64}
-LAUNCHER_I386=${LAUNCHER_I386:-$BUILD_DIR/launcher/vorlan-launcher-i386}
+load ../helpers/common
+load ../helpers/namespace
 
 # shellcheck source=../../product/product.sh
 . "$SOURCE_DIR/product/product.sh"
@@ -30,27 +26,11 @@ TREE_SRC=$PRODUCT_SRC/tree
     STATUS_FILE=/var/opt/vorlansoft/cresta-proxy/run/vlproxy.status
 }
 
-# Mounts of every namespace, then the scenario. "$K" and "$SOURCE_DIR" come
-# from the environment; the scenario's own text follows.
+# What every scenario starts with. "$K" and "$SOURCE_DIR" come from the
+# environment; the scenario's own text follows.
 # shellcheck disable=SC2016 # expanded inside the namespace
 NS_PRELUDE='
-set -e
-mount --make-rprivate /
-mount -t tmpfs -o mode=0755 vltest-hold /run
-mkdir /run/keep
-mount --bind "$K" /run/keep
-for d in /tmp /var/tmp; do
-    [ -d "$d" ] || { echo "missing $d on the host" >&2; exit 99; }
-    mount -t tmpfs -o mode=1777 vltest "$d"
-done
-for d in /etc/opt /opt /var/opt; do
-    [ -d "$d" ] || { echo "missing $d on the host" >&2; exit 99; }
-    mount -t tmpfs -o mode=0755 vltest "$d"
-done
-mkdir -p "$K"
-mount --move /run/keep "$K"
 unset TMPDIR
-set +e
 trap stop_leftover_service EXIT
 cd "$K"
 '
@@ -59,7 +39,7 @@ cd "$K"
 # File descriptor 3 (bats' own) is closed so that a service started by the
 # scenario cannot hold the test run open.
 ns_run() {
-    K=$K SOURCE_DIR=$SOURCE_DIR unshare -m bash -c "$NS_PRELUDE$1" 3>&-
+    K=$K SOURCE_DIR=$SOURCE_DIR in_private_ns keep:"$K" "${INSTALL_MOUNTS[@]}" -- bash -c "$NS_PRELUDE$1" 3>&-
 }
 
 # --- functions available inside the namespace ----------------------------
@@ -69,25 +49,6 @@ ns_run() {
 snapshot() {
     find /tmp /var/tmp /etc/opt /opt /var/opt -path "$K" -prune -o \
         -printf '%p %y %m %u:%g\n' | LC_ALL=C sort
-}
-
-# alive PID: the process exists and is not a zombie.
-alive() {
-    kill -0 "$1" 2>/dev/null || return 1
-    case $(ps -o stat= -p "$1" 2>/dev/null) in
-        Z*) return 1 ;;
-    esac
-    return 0
-}
-
-# wait_for_file PATH: waits up to 5 seconds for PATH to appear.
-wait_for_file() {
-    local n=0
-    while [ ! -e "$1" ]; do
-        [ "$n" -lt 50 ] || return 1
-        sleep 0.1
-        n=$((n + 1))
-    done
 }
 
 # write_handover TEXT [MODE [OWNER]]: writes the certificate hand-over file.
@@ -111,13 +72,13 @@ remove_product() {
 stop_leftover_service() {
     local pid
     if [ -f /var/opt/vorlansoft/cresta-proxy/run/vlproxy.pid ]; then
-        read -r pid < /var/opt/vorlansoft/cresta-proxy/run/vlproxy.pid &&
-            kill "$pid" 2>/dev/null
+        read -r pid < /var/opt/vorlansoft/cresta-proxy/run/vlproxy.pid
+        kill "$pid" 2>/dev/null
     fi
     return 0
 }
 
-export -f snapshot alive wait_for_file write_handover install_product \
+export -f snapshot write_handover install_product \
     remove_product stop_leftover_service
 
 # --- set-up on the host ----------------------------------------------------

@@ -100,7 +100,7 @@ started() {
 '
         install_product $* > \"\$K/out\" 2>&1
         echo \"\$?\" > \"\$K/rc\"
-        wait_for_file $STATUS_FILE
+        wait_for 50 test -e $STATUS_FILE
         sleep 0.2
         pid=\$(cat $PID_FILE)
         echo \"\$pid\" > \"\$K/pid\"
@@ -297,7 +297,7 @@ $P: Vorlan Cresta Proxy 1100-201805310 installed" ]
         snapshot > "$K/before"
         install_product -u EPM_NOSTART > "$K/out" 2>&1
         echo "$?" > "$K/rc"
-        wait_for_file /var/opt/vorlansoft/cresta-proxy/run/vlproxy.status
+        wait_for 50 test -e /var/opt/vorlansoft/cresta-proxy/run/vlproxy.status
         snapshot > "$K/installed"
         remove_product > "$K/remove-out" 2>&1
         echo "$?" > "$K/remove-rc"
@@ -373,11 +373,11 @@ $P: Vorlan Cresta Proxy 1100-201805310 installed" ]
 @test "installing again replaces the installed copy and ends in the same state" {
     run ns_run '
         install_product -u EPM_NOSTART > "$K/out1" 2>&1
-        wait_for_file /var/opt/vorlansoft/cresta-proxy/run/vlproxy.status
+        wait_for 50 test -e /var/opt/vorlansoft/cresta-proxy/run/vlproxy.status
         find /etc/opt /opt -printf "%p %y %m\n" | LC_ALL=C sort > "$K/tree1"
         install_product -u EPM_NOSTART > "$K/out2" 2>&1
         echo "$?" > "$K/rc"
-        wait_for_file /var/opt/vorlansoft/cresta-proxy/run/vlproxy.status
+        wait_for 50 test -e /var/opt/vorlansoft/cresta-proxy/run/vlproxy.status
         find /etc/opt /opt -printf "%p %y %m\n" | LC_ALL=C sort > "$K/tree2"
         /etc/opt/vorlansoft/cresta-proxy/init.d/vlproxy status > /dev/null
         echo "$?" > "$K/running"

@@ -26,7 +26,7 @@ setup() {
         echo /etc/opt/ssl/server.pem |
             ./vorlan-cresta-proxy-1100-201805310-linux-x86_64.tar.gz -- --quiet > "$K/run-out" 2>&1
         echo "$?" > "$K/rc"
-        wait_for_file /var/opt/vorlansoft/cresta-proxy/run/vlproxy.status
+        wait_for 50 test -e /var/opt/vorlansoft/cresta-proxy/run/vlproxy.status
         grep "^certificate=" /etc/opt/vorlansoft/cresta-proxy/vlproxy.conf > "$K/cert-line"
         [ -e /tmp/vlsrv-certificate-path ] && echo present > "$K/handover"
         /etc/opt/vorlansoft/cresta-proxy/init.d/vlproxy status > /dev/null

@@ -45,14 +45,14 @@ new_default() {
         write_handover "/srv/a.pem
 "
         install_product -u EPM_NOSTART > "$K/out1" 2>&1
-        wait_for_file '"$STATUS_FILE"'
+        wait_for 50 test -e '"$STATUS_FILE"'
         cp '"$PID_FILE"' "$K/pid1"
         echo "check_interval=5" >> '"$CONF"'
         cp '"$CONF"' "$K/edited"
         write_handover ""
         (cd "$K/up" && env -u EPM_NOSTART ./vorlan-cresta-proxy.install now) > "$K/out" 2>&1
         echo "$?" > "$K/rc"
-        wait_for_file '"$STATUS_FILE"'
+        wait_for 50 test -e '"$STATUS_FILE"'
         alive "$(cat '"$PID_FILE"')" && ! alive "$(cat "$K/pid1")" && echo restarted > "$K/running"
         cp '"$CONF"' "$K/conf"
         cp '"$CONF"'.new "$K/conf.new"

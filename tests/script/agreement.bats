@@ -64,7 +64,7 @@ expect_agreement() {
 @test "missing agreement file: nothing shown, the question still asked" {
     rm EULA
     run_install
-    expect_out "${ACCEPT_PROMPT}no
+    expect_file "$W/out" "${ACCEPT_PROMPT}no
 
 You have not accepted the License Agreement. Installation aborted.
 "
@@ -81,7 +81,7 @@ You have not accepted the License Agreement. Installation aborted.
     } | cmp - out
     expect_status 0
     run_install --quiet
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${CERT_PROMPT}Package installation started, please wait...
 vorlan-cresta-proxy ran with: now
 
@@ -94,7 +94,7 @@ Installation completed.
     make_proxy_package 0
     for answer in y yes Y Yes YES ' yes ' '\tyes'; do
         INPUT="$answer\n" run_install
-        expect_out "$EULA_TEXT
+        expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}yes
 ${CERT_PROMPT}Package installation started, please wait...
 vorlan-cresta-proxy ran with: now
@@ -108,7 +108,7 @@ Installation completed.
 @test "no answers, the empty line and the end of input refuse" {
     for answer in 'n\n' 'no\n' 'N\n' 'No\n' 'NO\n' '\n' '' '  no  \n' 'no\nyes\n'; do
         INPUT=$answer run_install
-        expect_out "$EULA_TEXT
+        expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}no
 
 You have not accepted the License Agreement. Installation aborted.
@@ -121,7 +121,7 @@ You have not accepted the License Agreement. Installation aborted.
 @test "other answers ask again" {
     make_proxy_package 0
     INPUT='yEs\nok\nyes\n' run_install
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}Please enter yes or no.
 ${ACCEPT_PROMPT}Please enter yes or no.
 ${ACCEPT_PROMPT}yes
@@ -132,7 +132,7 @@ Installation completed.
 "
     expect_status 0
     INPUT='nO\nyess\nn\n' run_install
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}Please enter yes or no.
 ${ACCEPT_PROMPT}Please enter yes or no.
 ${ACCEPT_PROMPT}no
@@ -144,7 +144,7 @@ You have not accepted the License Agreement. Installation aborted.
 
 @test "an unusable answer cut off by the end of input counts as no" {
     INPUT='ok' run_install
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}Please enter yes or no.
 no
 
@@ -157,7 +157,7 @@ You have not accepted the License Agreement. Installation aborted.
     make_proxy_package 0
     printf 'CERT\n' > cert.pem
     INPUT="yes\n/etc\n$W/no-such.pem\n$W/cert.pem\n" run_install
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}yes
 ${CERT_PROMPT}${CERT_PROMPT}${CERT_PROMPT}Package installation started, please wait...
 vorlan-cresta-proxy ran with: now
@@ -186,7 +186,7 @@ Installation completed.
 @test "certificate: an unusable path cut off by the end of input is asked for once" {
     make_proxy_package 0
     INPUT="yes\n$W/no-such.pem" run_install
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}yes
 ${CERT_PROMPT}Package installation started, please wait...
 vorlan-cresta-proxy ran with: now
@@ -206,7 +206,7 @@ Installation completed.
 "
     rm seen.*
     INPUT="yes\ny\ny\n/etc\ny\ny\n$W/cert.pem\n" run_install
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}yes
 ${CERT_PROMPT}${CERT_PROMPT}${CERT_PROMPT}${CERT_PROMPT}${CERT_PROMPT}No usable certificate path in 5 answers; the certificate can be set later.
 Package installation started, please wait...
@@ -269,9 +269,10 @@ Installation completed.
 
 @test "piped answers in a non-quiet run: agreement printed, yes echoed, installed" {
     make_proxy_package 0
-    printf 'yes\n\n' | SCRIPT_SHELL=$SCRIPT_SHELL unshare -m bash -c "$NS_BODY" ns "$W"
+    ns_mounts
+    printf 'yes\n\n' | SCRIPT_SHELL=$SCRIPT_SHELL in_private_ns "${NS_MOUNTS[@]}" -- bash -c "$NS_BODY" ns "$W"
     STATUS=$(cat status)
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}yes
 ${CERT_PROMPT}Package installation started, please wait...
 vorlan-cresta-proxy ran with: now
@@ -289,9 +290,10 @@ Installation completed.
     # util-linux's does.
     stub more "if [ \"\$1\" = --help ]; then echo ' -e, --exit-on-eof     exit on end-of-file'; exit 0; fi
 echo \"\$*\" >> '$W/more.log'; [ \"\$1\" = --exit-on-eof ] && shift; cat \"\$@\""
+    ns_mounts
     cat > run-tty.sh <<SH
 cd '$W'
-SCRIPT_SHELL='$SCRIPT_SHELL' unshare -m bash -c "\$(cat ns-body)" ns '$W'
+SCRIPT_SHELL='$SCRIPT_SHELL' unshare -m bash '$NAMESPACE_SH' ${NS_MOUNTS[*]} -- bash -c "\$(cat ns-body)" ns '$W'
 echo done > tty.done
 SH
     # run_tty SED: run in a terminal with the namespace body edited by SED,
@@ -302,7 +304,7 @@ SH
         tmux -L "vl$$" new-session -d -x 200 -y 50 "bash run-tty.sh"
         sleep 0.5
         tmux -L "vl$$" send-keys 'no' Enter 2>/dev/null || true
-        for _ in $(seq 100); do [ -e tty.done ] && break; sleep 0.1; done
+        wait_for 100 test -e tty.done || true
         tmux -L "vl$$" kill-server 2>/dev/null || true
         [ -e tty.done ]
     }

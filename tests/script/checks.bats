@@ -64,7 +64,7 @@ SH
     make_proxy_package 0
     printf 'QUIET_INSTALL=0\nPKF="X"\n' > preseed.conf
     run_install --preseed "$W/preseed.conf"
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${CERT_PROMPT}Package installation started, please wait...
 vorlan-cresta-proxy ran with: now
 
@@ -116,7 +116,7 @@ exec /usr/bin/dirname "$@"'
 
 @test "non-root user is refused with the four lines" {
     RUN_AS="setpriv --reuid=nobody --regid=nogroup --clear-groups" run_install
-    expect_out '
+    expect_file "$W/out" '
 You must have superuser privileges to run the install.sh script.
 Please run "vorlan-cresta-proxy-1100-201805310-linux-x86_64.tar.gz.dir/install.sh" as root.
 

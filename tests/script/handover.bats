@@ -103,7 +103,7 @@ vorlan-cresta-proxy: /tmp/vlsrv-backup-dir symbolic link 0 0 777
     pre_ns "mkdir $CERT"
     post_ns "stat -c %F $CERT > cert.state; ls -A $CERT >> cert.state; ls -A /tmp > tmp.state"
     INPUT='yes\n\n' run_install
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}yes
 \"$CERT\" is not a regular file.
 

@@ -3,17 +3,19 @@
 # Every test gets a fresh work directory $W holding copies of install.sh,
 # defaults.sh, two small agreement texts and a fixture product package, and
 # runs the script there with run_install.  The script always runs as root
-# inside a private mount namespace where /tmp, /etc/opt, /opt, /var/opt,
-# /var/tmp (and /run, used as a holding place) are fresh tmpfs mounts, so
+# inside a private mount namespace where what an installation writes (/tmp,
+# /etc/opt, /opt, /var/opt, /var/tmp) lies on fresh tmpfs mounts, so
 # nothing of the host's hand-over paths, /opt or package databases changes.
-# $W itself is bound back into the namespace at its own path, so whatever
-# the run leaves there is visible to the test afterwards.
+# $W itself stays visible at its own path, so whatever the run leaves there
+# is visible to the test afterwards.
+
+load ../helpers/common
+load ../helpers/namespace
 
 # The texts below are used by the test files (SC2034); shell code for the
 # namespace is single-quoted so that it expands there (SC2016).
 # shellcheck disable=SC2016,SC2034
 
-SOURCE_DIR=${SOURCE_DIR:-$(cd "$BATS_TEST_DIRNAME/../.." && pwd)}
 SCRIPT_SHELL=${SCRIPT_SHELL:-/bin/sh}
 
 # The help text's en dash.
@@ -109,34 +111,31 @@ stub() {
 pre_ns() { printf '%s\n' "$1" >> "$W/pre.sh"; }
 post_ns() { printf '%s\n' "$1" >> "$W/post.sh"; }
 
-# Body of the namespace: mounts, then pre.sh, the script, post.sh.
+# ns_mounts: NS_MOUNTS, the mounts of a run's namespace (see run_install).
+ns_mounts() {
+    local mount
+    NS_MOUNTS=(keep:"$W")
+    if [ -n "${NS_DPKG-}" ]; then
+        # A private copy of the package database for real dpkg runs, which
+        # log under /var/log.
+        NS_MOUNTS+=(overlay:/var/lib/dpkg tmpfs::/var/log)
+    fi
+    for mount in ${NS_EXTRA_TMPFS-}; do
+        NS_MOUNTS+=(tmpfs::"$mount")
+    done
+    for mount in "${INSTALL_MOUNTS[@]}"; do
+        # Inside an extra tmpfs (such as /var) the directory is new.
+        if [ -n "${NS_EXTRA_TMPFS-}" ]; then
+            NS_MOUNTS+=(dir:"${mount##*:}")
+        fi
+        NS_MOUNTS+=("$mount")
+    done
+}
+
+# What runs in the namespace: pre.sh, the script, post.sh.
 NS_BODY='
-set -e
 W=$1; shift
-mount --make-rprivate /
-mount -t tmpfs -o mode=0755 tmpfs /run
-mkdir /run/keep
-mount --bind "$W" /run/keep
-if [ -n "${NS_DPKG-}" ]; then
-    # A private copy of the package database for real dpkg runs.
-    cp -a /var/lib/dpkg /run/dpkg
-    mount --bind /run/dpkg /var/lib/dpkg
-    # dpkg logs under /var/log.
-    mount -t tmpfs tmpfs /var/log
-fi
-for d in ${NS_EXTRA_TMPFS-}; do
-    mount -t tmpfs tmpfs "$d"
-done
-for d in /tmp /etc/opt /opt /var/opt /var/tmp; do
-    # Inside an extra tmpfs (such as /var) the directory is new.
-    if [ -n "${NS_EXTRA_TMPFS-}" ] && [ ! -d "$d" ]; then mkdir -p "$d"; fi
-    mount -t tmpfs tmpfs "$d"
-done
-chmod 1777 /tmp /var/tmp
-mkdir -p "$W"
-mount --bind /run/keep "$W"
 cd "$W"
-set +e
 if [ -f pre.sh ]; then
     bash -e pre.sh > pre.out 2>&1 || { cat pre.out; exit 99; }
 fi
@@ -153,33 +152,16 @@ exit 0
 # input from $INPUT (default: empty).  NS_EXTRA_TMPFS names more
 # directories to hide behind fresh tmpfs mounts, NS_DPKG=1 gives dpkg a
 # private copy of its database, NS_LANG sets LANG ("-unset-" unsets it, the
-# default is C), RUN_AS is a command prefix that changes the user.  Afterwards $STATUS is its exit status,
-# $W/out its standard output and $W/err its error output.
+# default is C), RUN_AS is a command prefix that changes the user.
+# Afterwards $STATUS is its exit status, $W/out its standard output and
+# $W/err its error output.
 run_install() {
     local input="$BATS_TEST_TMPDIR/input"
     printf '%b' "${INPUT-}" > "$input"
-    SCRIPT_SHELL=$SCRIPT_SHELL unshare -m bash -c "$NS_BODY" ns "$W" "$@" < "$input"
+    ns_mounts
+    SCRIPT_SHELL=$SCRIPT_SHELL in_private_ns "${NS_MOUNTS[@]}" -- bash -c "$NS_BODY" ns "$W" "$@" < "$input"
     STATUS=$(cat "$W/status")
-}
-
-# expect_out TEXT: standard output was exactly TEXT (printf %s of it).
-expect_out() {
-    printf '%s' "$1" > "$BATS_TEST_TMPDIR/expected"
-    diff -u "$BATS_TEST_TMPDIR/expected" "$W/out"
-}
-
-# expect_status N
-expect_status() {
-    if [ "$STATUS" != "$1" ]; then
-        echo "exit status $STATUS, expected $1" >&2
-        return 1
-    fi
-}
-
-# expect_file PATH TEXT: PATH holds exactly TEXT.
-expect_file() {
-    printf '%s' "$2" > "$BATS_TEST_TMPDIR/expected.file"
-    diff -u "$BATS_TEST_TMPDIR/expected.file" "$1"
+    RUN_OUT=$W/out RUN_ERR=$W/err
 }
 
 # What a run that gets as far as the agreement question prints when its
@@ -194,20 +176,13 @@ You have not accepted the License Agreement. Installation aborted.
 # expect_checks_passed: the run passed every pre-installation check and
 # stopped at the agreement question (empty input).
 expect_checks_passed() {
-    expect_out "$NOT_ACCEPTED" && expect_status 1
+    expect_file "$W/out" "$NOT_ACCEPTED"
+    expect_status 1
 }
 
 # expect_refused MESSAGE: the run stopped with MESSAGE and status 1.
 expect_refused() {
-    expect_out "$1
-" && expect_status 1
-}
-
-# not COMMAND...: succeed when COMMAND fails.  Bats does not fail a test on
-# a "! command" line that is not the test's last, so negations use this.
-not() {
-    if "$@"; then
-        return 1
-    fi
-    return 0
+    expect_file "$W/out" "$1
+"
+    expect_status 1
 }

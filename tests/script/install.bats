@@ -19,7 +19,7 @@ Installation completed.
 @test "non-server: closing lines and status for success and failure" {
     make_proxy_package 0
     run_install --quiet
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${CERT_PROMPT}${INSTALLED_OK}"
     expect_status 0
     expect_file install.log 'vorlan-cresta-proxy now
@@ -30,7 +30,7 @@ EPM_NOSTART=unset
     [ -f vorlan-cresta-proxy.sw ]
     make_proxy_package 3
     run_install --quiet
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${CERT_PROMPT}Package installation started, please wait...
 vorlan-cresta-proxy ran with: now
 
@@ -94,7 +94,7 @@ EPM_NOSTART=unset
         grep -q 'A lone zero block at'
     rm -r probe
     run_install --quiet
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${CERT_PROMPT}${INSTALLED_OK}"
     expect_status 0
 }
@@ -103,7 +103,7 @@ ${CERT_PROMPT}${INSTALLED_OK}"
     make_proxy_package 0
     set_default UNIX_PACK_FMT zip
     run_install --quiet
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${CERT_PROMPT}Package installation started, please wait...
 Unknown package format \"zip\".
 "
@@ -118,7 +118,7 @@ Unknown package format \"zip\".
     run_install --preseed rel; expect_refused 'Specify absolute path to configuration file instead "rel"'
     run_install;           expect_checks_passed
     INPUT='yEs\nyes\n\n' run_install
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}Please enter yes or no.
 ${ACCEPT_PROMPT}yes
 ${CERT_PROMPT}${INSTALLED_OK}"
@@ -221,7 +221,7 @@ expect_password() {
     server_payload
     post_ns 'ls -A /tmp > tmp.state'
     INPUT='yes\n\n' run_install
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}yes
 Package installation started, please wait...
 ${BACKUP_QUESTION}vorlan-cresta ran with: now
@@ -263,7 +263,7 @@ vorlan-cresta: /tmp/vlsrv-initdb-file regular file 0 0 600
     run_install --quiet
     t=$(conf_tmp_dir)
     [[ "$t" =~ ^/tmp/tmp\.[A-Za-z0-9]{10}$ ]]
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 Package installation started, please wait...
 $(backup_lines "$t")
 === Removing the cresta package currently installed.
@@ -300,7 +300,7 @@ auth-ldap.conf 640 ldap
     installed_server extra
     INPUT='yes\nno\n' run_install
     t=$(conf_tmp_dir)
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}yes
 Package installation started, please wait...
 $(backup_lines "$t")
@@ -331,7 +331,7 @@ auth-ldap.conf
     installed_server extra
     INPUT='yes\nyes\n\n' run_install
     t=$(conf_tmp_dir)
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}yes
 Package installation started, please wait...
 $(backup_lines "$t")
@@ -355,7 +355,7 @@ Installation completed.
     installed_server
     INPUT='yes\n\n' run_install
     t=$(conf_tmp_dir)
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}yes
 Package installation started, please wait...
 $(backup_lines "$t")
@@ -443,7 +443,7 @@ Installation completed.
     pre_ns 'mkdir /tmp/vlsrv-backup-dir'
     post_ns 'stat -c %F /tmp/vlsrv-backup-dir > dir.state; ls -A /tmp/vlsrv-backup-dir >> dir.state'
     INPUT='yes\n' run_install
-    expect_out "$EULA_TEXT
+    expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}yes
 Package installation started, please wait...
 \"/tmp/vlsrv-backup-dir\" is not a regular file.
@@ -491,7 +491,7 @@ EPM_NOSTART=unset
         rm -f install.log
         printf 'DEFAULT_BACKUP_DIR="%s"\n' "$dir" > preseed.conf
         run_install --quiet --preseed "$W/preseed.conf"
-        expect_out "$EULA_TEXT
+        expect_file "$W/out" "$EULA_TEXT
 Package installation started, please wait...
 $(backup_lines "$(conf_tmp_dir)")
 Refusing to remove backup directory \"$dir\".

@@ -17,13 +17,7 @@ D="$PKGS/deb"
 @test "deb: fresh quiet install of cresta" {
     prepare_work deb C "$D/vorlan-cresta-new.deb"
     run_installer --quiet
-    expect_status 0
-    password=$(record password)
-    expect_password "$password"
-    expect_output "$(head_lines quiet)
-$(password_lines "$password")
-
-$COMPLETED"
+    expect_fresh_quiet_install
     [ "$(installed_version deb vorlan-cresta)" = "1:10.0.0-1" ]
     [ -x "$R/opt/vlsrv/bin/vlsrv.sh" ]
     [ -x "$R/etc/opt/vorlansoft/software/init.d/vlsrvd" ]
@@ -34,7 +28,7 @@ $COMPLETED"
     [ "$(record initdb-file)" = accepted ]
     [ "$(record restored)" = no ]
     printf '/var/tmp/vlsrv\n' | cmp - "$R$ETC/backup-dir"
-    printf -- '-\n-\n-\n%s\n' "$password" | cmp - "$R$ETC/initdb"
+    printf -- '-\n-\n-\n%s\n' "$PASSWORD" | cmp - "$R$ETC/initdb"
     expect_no_handover_left
 }
 
@@ -48,11 +42,11 @@ $COMPLETED"
     prepare_work deb P "$D/vorlan-pelago-new.deb"
     INPUT='yes\n\n' run_installer
     expect_status 0
-    expect_output "$(head_lines ask)
+    expect_file "$WORK.script" "$(head_lines ask)
 $(backup_lines)
 $(backup_question "$NS_HOME/vlsrv")
 $(restore_lines)
-$COMPLETED"
+$COMPLETED"$'\n'
     [ "$(installed_version deb vorlan-pelago)" = "1:10.0.0-1" ]
     # The old package's removal left its backup in HOME, nothing cleared
     # it, and the new package restored from there.
@@ -82,11 +76,11 @@ $COMPLETED"
     prepare_work deb P "$D/vorlan-pelago-new.deb"
     INPUT='yes\n\n' run_installer
     expect_status 0
-    expect_output "$(head_lines ask)
+    expect_file "$WORK.script" "$(head_lines ask)
 $(backup_lines)
 $(backup_question /var/tmp/vlsrv)
 $(restore_lines)
-$COMPLETED"
+$COMPLETED"$'\n'
     [ ! -e "$R/var/tmp/vlsrv/stale-backup" ]
     [ "$(ls "$R/var/tmp/vlsrv")" = vlsrvd.conf ]
     [ "$(record backup-dir)" = /var/tmp/vlsrv ]
@@ -101,15 +95,15 @@ $COMPLETED"
     prepare_work deb P "$D/vorlan-pelago-new.deb"
     INPUT='yes\n' run_installer --clean
     expect_status 0
-    password=$(record password)
-    expect_password "$password"
-    expect_output "$(head_lines ask)
+    PASSWORD=$(record password)
+    expect_password "$PASSWORD"
+    expect_file "$WORK.script" "$(head_lines ask)
 $(backup_lines)
-$(password_lines "$password")
+$(password_lines "$PASSWORD")
 
-$COMPLETED"
+$COMPLETED"$'\n'
     printf '\n' | cmp - "$R$ETC/backup-dir"
-    printf -- '-\n-\n-\n%s\n' "$password" | cmp - "$R$ETC/initdb"
+    printf -- '-\n-\n-\n%s\n' "$PASSWORD" | cmp - "$R$ETC/initdb"
     [ "$(record restored)" = no ]
     expect_add_confs_absent
     [ -z "$(ls -d "$R"/tmp/tmp.* 2>/dev/null)" ]
@@ -121,9 +115,9 @@ $COMPLETED"
     prepare_work deb P "$D/vorlan-pelago-new.deb"
     INPUT='yes\nyes\n\n' run_installer
     expect_status 1
-    expect_output "Please uninstall previous version of Vorlan Server first. Installation aborted."
+    expect_file "$WORK.script" "Please uninstall previous version of Vorlan Server first. Installation aborted."$'\n'
     installed deb vorlan-cresta-extra
-    refute installed deb vorlan-pelago
+    not installed deb vorlan-pelago
 }
 
 @test "deb: a failing postinst fails the installation and removes the password file" {
@@ -132,9 +126,9 @@ $COMPLETED"
     prepare_work deb P "$D/vorlan-pelago-new.deb"
     run_installer --quiet --clean
     expect_status 1
-    expect_output "$(head_lines quiet)
+    expect_file "$WORK.script" "$(head_lines quiet)
 $(backup_lines)
-$FAILED"
+$FAILED"$'\n'
     grep -q 'cannot initialise the server database' "$WORK.err"
     [ ! -e "$R$INITDB_FILE" ]
     # The conf copies stay for the administrator.
@@ -148,9 +142,9 @@ $FAILED"
     prepare_work deb P "$D/vorlan-pelago-new.deb"
     run_installer --quiet
     expect_status 1
-    expect_output "$(head_lines quiet)
+    expect_file "$WORK.script" "$(head_lines quiet)
 $(backup_lines)
-$FAILED"
+$FAILED"$'\n'
     installed deb vorlan-pelago
     [ ! -e "$R$BDIR_FILE" ]
 }
@@ -163,9 +157,9 @@ $FAILED"
         expect_status 0
         grep -qx 'Installation completed.' "$WORK.out"
         grep -qx "$STARTED" "$WORK.out"
-        password=$(record password)
-        expect_password "$password"
-        grep -qx "Automatically generated administrator password is $password" "$WORK.out"
+        PASSWORD=$(record password)
+        expect_password "$PASSWORD"
+        grep -qx "Automatically generated administrator password is $PASSWORD" "$WORK.out"
         [ "$(installed_version deb vorlan-cresta)" = "1:10.0.0-1" ]
         [ -d "$R/tmp/run/server-setup.run.dir" ]
     done

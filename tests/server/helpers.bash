@@ -6,18 +6,17 @@
 # fixtures/ with the real package tools.  Every test runs in its own private
 # mount namespace, kept alive by a holder process for the whole test:
 # /tmp, /etc/opt, /opt, /var/opt, /var/tmp, /var/log, /var/lib/rpm and the
-# host's rpm database directory are fresh tmpfs mounts, /var/lib/dpkg is a
-# tmpfs holding a copy of the host's dpkg database, and HOME is a directory
-# in the private /tmp (so the rpm database, which Debian's rpm keeps under
-# HOME, is private too).  Commands run inside with ns_run; files inside are
-# reached from outside through $R (the holder's root).  $BATS_RUN_TMPDIR is
-# bound back into the namespace at its own path, so the work directory $WORK
-# is the same on both sides.
+# host's rpm database directory are fresh tmpfs mounts, /var/lib/dpkg is an
+# overlay over the host's dpkg database, and HOME is a directory in the
+# private /tmp (so the rpm database, which Debian's rpm keeps under HOME,
+# is private too).  Commands run inside with ns_run; files inside are
+# reached from outside through $R (the holder's root).  $BATS_RUN_TMPDIR
+# stays visible at its own path, so the work directory $WORK is the same on
+# both sides.
 
-SOURCE_DIR=${SOURCE_DIR:-$(cd "$BATS_TEST_DIRNAME/../.." && pwd)}
-BUILD_DIR=${BUILD_DIR:-$SOURCE_DIR/build}
-LAUNCHER_X86_64=${LAUNCHER_X86_64:-$BUILD_DIR/launcher/vorlan-launcher-x86_64}
-LAUNCHER_I386=${LAUNCHER_I386:-$BUILD_DIR/launcher/vorlan-launcher-i386}
+load ../helpers/common
+load ../helpers/namespace
+load ../helpers/host
 FIXTURES="$BATS_TEST_DIRNAME/fixtures"
 STANDINS="$FIXTURES/solaris-standins"
 PKGS="$BATS_FILE_TMPDIR/pkgs"
@@ -54,73 +53,51 @@ host_rpm_dbpath() {
     rpm --eval '%_dbpath'
 }
 
-# host_state: a fingerprint of what the tests must never change on the
-# host: the dpkg status file, the rpm databases and /opt (also /etc/opt and
-# /var/opt, which the packages write to).
-host_state() {
-    local db
-    db=$(host_rpm_dbpath)
-    echo "dpkg status: $(sha256sum < /var/lib/dpkg/status)"
-    for d in "$db" /var/lib/rpm; do
-        if [ -d "$d" ]; then
-            # The shared-memory index of sqlite changes on mere reads.
-            find "$d" -type f ! -name '*-shm' -print0 | sort -z |
-                xargs -0r sha256sum
-        else
-            echo "$d absent"
-        fi
-    done
-    for d in /opt /etc/opt /var/opt; do
-        find "$d" -printf '%p %y %m %u %g %s %T@\n' 2>/dev/null | sort | sha256sum |
-            sed "s|^|$d: |"
-    done
+# What the tests must never change on the host: the dpkg status file, the
+# rpm databases and /opt (also /etc/opt and /var/opt, which the packages
+# write to).
+server_host_state() {
+    host_state /var/lib/dpkg/status "$(host_rpm_dbpath)/" /var/lib/rpm/ /opt/ /etc/opt/ /var/opt/
 }
 
 # server_setup_file FORMAT...: build the packages of FORMAT and take the
 # host's fingerprint.
 server_setup_file() {
-    host_state > "$BATS_FILE_TMPDIR/host.before"
+    server_host_state > "$BATS_FILE_TMPDIR/host.before"
     sh "$FIXTURES/build-packages.sh" "$PKGS" "$@"
 }
 
 # expect_host_unchanged: the host's fingerprint is what it was before.
 expect_host_unchanged() {
-    host_state > "$BATS_FILE_TMPDIR/host.after"
+    server_host_state > "$BATS_FILE_TMPDIR/host.after"
     diff -u "$BATS_FILE_TMPDIR/host.before" "$BATS_FILE_TMPDIR/host.after"
 }
 
 # -------------------------------------------------------------- namespace
 
+# What holds the namespace, once its mounts are made: the private rpm
+# database, then a process that lives as long as the test.
 # shellcheck disable=SC2016 # run by the namespace's own shell
-NS_SETUP='
-set -e
-keep=$1 ready=$2 hostdb=$3
-mount --make-rprivate /
-mount -t tmpfs -o mode=0755 tmpfs /run
-mkdir /run/keep /run/dpkg
-mount --bind "$keep" /run/keep
-cp -a /var/lib/dpkg/. /run/dpkg/
-for d in /tmp /etc/opt /opt /var/opt /var/tmp /var/log /var/lib/dpkg; do
-    mount -t tmpfs -o mode=0755 tmpfs "$d"
-done
-for d in /var/lib/rpm "$hostdb"; do
-    if [ -d "$d" ]; then mount -t tmpfs -o mode=0755 tmpfs "$d"; fi
-done
-chmod 1777 /tmp /var/tmp
-cp -a /run/dpkg/. /var/lib/dpkg/
-mkdir -p "$keep"
-mount --bind /run/keep "$keep"
+NS_HOLD='
 mkdir -m 0700 /tmp/root-home
-HOME=/tmp/root-home rpm --initdb
-echo ok > "$ready"
+HOME=/tmp/root-home rpm --initdb || exit 1
+echo ok > "$1"
 exec sleep 86400
 '
 
 # ns_start: the private namespace of this test.
 ns_start() {
-    local ready="$BATS_TEST_TMPDIR/ns.ready" line
+    local ready="$BATS_TEST_TMPDIR/ns.ready" line db
+    local -a mounts=(keep:"$BATS_RUN_TMPDIR" "${INSTALL_MOUNTS[@]}" tmpfs:mode=0755:/var/log
+        overlay:/var/lib/dpkg)
+    for db in /var/lib/rpm "$(host_rpm_dbpath)"; do
+        if [ -d "$db" ]; then
+            mounts+=(tmpfs:mode=0755:"$db")
+        fi
+    done
     mkfifo "$ready"
-    unshare -m bash -c "$NS_SETUP" ns "$BATS_RUN_TMPDIR" "$ready" "$(host_rpm_dbpath)" \
+    # Not through in_private_ns: NS_PID must be the namespace's own process.
+    unshare -m bash "$NAMESPACE_SH" "${mounts[@]}" -- bash -c "$NS_HOLD" ns "$ready" \
         > "$BATS_TEST_TMPDIR/ns.log" 2>&1 3>&- &
     NS_PID=$!
     read -r line < "$ready"
@@ -287,7 +264,8 @@ record() {
 
 # run_installer [ARGS...]: run install.sh in $WORK as the launcher would
 # (sh ./install.sh ARGS), standard input from $INPUT (printf %b; default
-# empty).  Afterwards: $STATUS, $WORK.out, $WORK.err.
+# empty).  Afterwards: $STATUS, $WORK.out, $WORK.err and the script's own
+# output (script_output) in $WORK.script.
 run_installer() {
     local quoted=""
     printf '%b' "${INPUT-}" > "$BATS_TEST_TMPDIR/input"
@@ -297,11 +275,14 @@ run_installer() {
     STATUS=0
     ns_run "cd '$WORK' && exec sh ./install.sh$quoted" < "$BATS_TEST_TMPDIR/input" \
         > "$WORK.out" 2> "$WORK.err" || STATUS=$?
+    RUN_OUT=$WORK.out RUN_ERR=$WORK.err
+    script_output > "$WORK.script"
 }
 
 # run_image LAUNCHER [ARGS...]: pack $WORK into an installer image with
 # LAUNCHER and run it (through qemu-i386 for the 32-bit launcher) from a
-# directory of the namespace's /tmp, passing ARGS to the script.
+# directory of the namespace's /tmp, passing ARGS to the script; leaves
+# what run_installer leaves.
 run_image() {
     local launcher=$1 image="$BATS_TEST_TMPDIR/server-setup.run" quoted="" runner=""
     shift
@@ -318,6 +299,8 @@ run_image() {
     ns_run "mkdir -p /tmp/run && cd /tmp/run && rm -rf server-setup.run.dir &&
         exec $runner'$image' --$quoted" < "$BATS_TEST_TMPDIR/input" \
         > "$WORK.out" 2> "$WORK.err" || STATUS=$?
+    RUN_OUT=$WORK.out RUN_ERR=$WORK.err
+    script_output > "$WORK.script"
 }
 
 # Lines of the package tools (dpkg, rpm) and of the pkg stand-ins, which the
@@ -333,28 +316,6 @@ script_output() {
     sed 's/^: \(..*\)$/: \n\1/' "$WORK.out" |
         grep -Ev "$TOOL_LINES" |
         sed -E 's|/tmp/tmp\.[A-Za-z0-9]{10}/|/tmp/tmp.XXXXXXXXXX/|g'
-}
-
-# expect_output TEXT: the script's own output (script_output) is TEXT
-# followed by a line end.
-expect_output() {
-    printf '%s\n' "$1" > "$BATS_TEST_TMPDIR/expected"
-    script_output > "$BATS_TEST_TMPDIR/actual"
-    diff -u "$BATS_TEST_TMPDIR/expected" "$BATS_TEST_TMPDIR/actual" || {
-        echo "--- raw output:" >&2
-        cat "$WORK.out" >&2
-        echo "--- error output:" >&2
-        cat "$WORK.err" >&2
-        return 1
-    }
-}
-
-expect_status() {
-    if [ "$STATUS" != "$1" ]; then
-        echo "exit status $STATUS, expected $1" >&2
-        cat "$WORK.out" "$WORK.err" >&2
-        return 1
-    fi
 }
 
 # conf_tmp_dir: the temporary directory named in the script's first
@@ -412,18 +373,23 @@ expect_password() {
     fi
 }
 
+# expect_fresh_quiet_install: the last run, a quiet first installation,
+# succeeded and printed the agreement, the start, the administrator
+# password the package recorded (PASSWORD) and the completion.
+expect_fresh_quiet_install() {
+    expect_status 0
+    PASSWORD=$(record password)
+    expect_password "$PASSWORD"
+    expect_file "$WORK.script" "$(head_lines quiet)
+$(password_lines "$PASSWORD")
+
+$COMPLETED"$'\n'
+}
+
 # expect_no_handover_left: neither hand-over file is left in /tmp.
 expect_no_handover_left() {
     if [ -e "$R$BDIR_FILE" ] || [ -e "$R$INITDB_FILE" ]; then
         ls -l "$R/tmp" >&2
-        return 1
-    fi
-}
-
-# refute COMMAND...: COMMAND fails (a bare "!" would not fail a test).
-refute() {
-    if "$@"; then
-        echo "succeeded, expected to fail: $*" >&2
         return 1
     fi
 }

@@ -19,13 +19,7 @@ NS_PATH_PREFIX="$BATS_RUN_TMPDIR/solaris-standins"
 @test "pkg.gz: fresh quiet install of pelago" {
     prepare_work pkg.gz P "$K/vorlan-pelago-new.pkg.gz"
     run_installer --quiet
-    expect_status 0
-    password=$(record password)
-    expect_password "$password"
-    expect_output "$(head_lines quiet)
-$(password_lines "$password")
-
-$COMPLETED"
+    expect_fresh_quiet_install
     installed pkg.gz vorlan-pelago
     [ "$(record flavour)" = pelago ]
     [ "$(record version)" = 10.0.0 ]
@@ -46,12 +40,12 @@ $COMPLETED"
     prepare_work pkg.gz C "$K/vorlan-cresta-new.pkg.gz"
     run_installer --quiet
     expect_status 0
-    expect_output "$(head_lines quiet)
+    expect_file "$WORK.script" "$(head_lines quiet)
 $(backup_lines)
 === Removing the cresta package currently installed.
 $(restore_lines)
-$COMPLETED"
-    refute installed pkg.gz vorlan-cresta-extra
+$COMPLETED"$'\n'
+    not installed pkg.gz vorlan-cresta-extra
     [ ! -e "$R/opt/vlsrv-extra/README" ]
     installed pkg.gz vorlan-cresta
     [ "$(record version)" = 10.0.0 ]
@@ -71,8 +65,8 @@ $COMPLETED"
     prepare_work pkg.gz C "$K/vorlan-cresta-new.pkg.gz"
     INPUT='yes\nyes\n\n' run_installer
     expect_status 0
-    expect_output "$(extra_upgrade_output cresta)"
-    refute installed pkg.gz vorlan-cresta-extra
+    expect_file "$WORK.script" "$(extra_upgrade_output cresta)"$'\n'
+    not installed pkg.gz vorlan-cresta-extra
     [ "$(record restored)" = yes ]
     [ "$(record epm-nostart)" = y ]
     expect_add_confs_restored
@@ -83,8 +77,8 @@ $COMPLETED"
     prepare_work pkg.gz C "$K/vorlan-cresta-new.pkg.gz"
     run_installer --quiet
     expect_status 1
-    expect_output "$(head_lines quiet)
-$FAILED"
+    expect_file "$WORK.script" "$(head_lines quiet)
+$FAILED"$'\n'
     grep -q 'cannot initialise the server database' "$WORK.err"
     [ ! -e "$R$INITDB_FILE" ]
 }
@@ -96,13 +90,13 @@ $FAILED"
         prepare_work pkg.gz C "$K/vorlan-cresta-new.pkg.gz"
         run_image "$launcher" --quiet --clean
         expect_status 0
-        password=$(record password)
-        expect_password "$password"
-        expect_output "$LAUNCHER_LINES
+        PASSWORD=$(record password)
+        expect_password "$PASSWORD"
+        expect_file "$WORK.script" "$LAUNCHER_LINES
 $(head_lines quiet)
-$(password_lines "$password")
+$(password_lines "$PASSWORD")
 
-$COMPLETED"
+$COMPLETED"$'\n'
         installed pkg.gz vorlan-cresta
         printf '\n' | cmp - "$R$ETC/backup-dir"
     done

@@ -17,17 +17,11 @@ P="$PKGS/rpm"
     rpm_base
     prepare_work rpm C "$P/vorlan-cresta-new.rpm"
     run_installer --quiet
-    expect_status 0
-    password=$(record password)
-    expect_password "$password"
-    expect_output "$(head_lines quiet)
-$(password_lines "$password")
-
-$COMPLETED"
+    expect_fresh_quiet_install
     [ "$(installed_version rpm vorlan-cresta)" = "1:10.0.0-1" ]
     [ "$(head -n 1 "$R$ETC/vlsrvd.conf")" = '<?xml version="1.0"?>' ]
     printf '/var/tmp/vlsrv\n' | cmp - "$R$ETC/backup-dir"
-    printf -- '-\n-\n-\n%s\n' "$password" | cmp - "$R$ETC/initdb"
+    printf -- '-\n-\n-\n%s\n' "$PASSWORD" | cmp - "$R$ETC/initdb"
     expect_no_handover_left
 }
 
@@ -40,8 +34,8 @@ $COMPLETED"
     prepare_work rpm P "$P/vorlan-pelago-new.rpm"
     INPUT='yes\nyes\n\n' run_installer
     expect_status 0
-    expect_output "$(extra_upgrade_output pelago)"
-    refute installed rpm vorlan-cresta-extra
+    expect_file "$WORK.script" "$(extra_upgrade_output pelago)"$'\n'
+    not installed rpm vorlan-cresta-extra
     [ "$(installed_version rpm vorlan-pelago)" = "1:10.0.0-1" ]
     [ "$(ls "$R/var/tmp/vlsrv")" = vlsrvd.conf ]
     grep -q 'version="9.0.0"' "$R/var/tmp/vlsrv/vlsrvd.conf"
@@ -61,11 +55,11 @@ $COMPLETED"
     prepare_work rpm P "$P/vorlan-pelago-new.rpm"
     INPUT='yes\nno\n' run_installer
     expect_status 1
-    expect_output "$(head_lines ask)
+    expect_file "$WORK.script" "$(head_lines ask)
 $(backup_lines)
 === Removing the pelago package currently installed.
 $EXTRA_QUESTION no
-$FAILED"
+$FAILED"$'\n'
     installed rpm vorlan-cresta-extra
     [ "$(installed_version rpm vorlan-pelago)" = "(none):9.0.0-1" ]
     [ "$(cat "$R/var/tmp/vlsrv/stale-backup")" = stale ]
@@ -85,12 +79,12 @@ $FAILED"
     prepare_work rpm P "$P/vorlan-pelago-new.rpm"
     run_installer --quiet
     expect_status 0
-    expect_output "$(head_lines quiet)
+    expect_file "$WORK.script" "$(head_lines quiet)
 $(backup_lines)
 === Removing the pelago package currently installed.
 $(restore_lines)
-$COMPLETED"
-    refute installed rpm vorlan-cresta-extra
+$COMPLETED"$'\n'
+    not installed rpm vorlan-cresta-extra
     [ "$(record backup-dir)" = /var/tmp/vlsrv ]
     [ "$(record restored)" = yes ]
     expect_add_confs_restored
@@ -111,13 +105,13 @@ $COMPLETED"
     prepare_work rpm P "$P/vorlan-pelago-new.rpm"
     run_installer --quiet
     expect_status 0
-    expect_output "$(head_lines quiet)
+    expect_file "$WORK.script" "$(head_lines quiet)
 $(backup_lines)
 === Removing the pelago package currently installed.
 $(restore_lines)
-$COMPLETED"
-    refute grep -q 'warning:' "$WORK.out" "$WORK.err"
-    refute installed rpm vorlan-cresta-extra
+$COMPLETED"$'\n'
+    not grep -q 'warning:' "$WORK.out" "$WORK.err"
+    not installed rpm vorlan-cresta-extra
     [ "$(installed_version rpm vorlan-pelago)" = "1:10.0.0-1" ]
 }
 
@@ -131,11 +125,11 @@ $COMPLETED"
     expect_status 1
     grep -Eq '^error: %preun\(vorlan-pelago-9\.0\.0-1\.noarch\) scriptlet failed' "$WORK.out"
     grep -q 'the server refuses to stop' "$WORK.out"
-    grep -Ev '^(error: |vlsrv-setup: )' "$WORK.out" > "$WORK.out.own"
-    mv "$WORK.out.own" "$WORK.out"
-    expect_output "$(head_lines quiet)
+    grep -Ev '^(error: |vlsrv-setup: )' "$WORK.script" > "$WORK.script.own"
+    mv "$WORK.script.own" "$WORK.script"
+    expect_file "$WORK.script" "$(head_lines quiet)
 $(backup_lines)
-$FAILED"
+$FAILED"$'\n'
     [ "$(installed_version rpm vorlan-pelago)" = "(none):9.0.0-1" ]
     [ ! -e "$R$BDIR_FILE" ]
 }
@@ -164,12 +158,12 @@ $FAILED"
         prepare_work rpm P "$P/vorlan-pelago-new.rpm"
         INPUT='yes\n\n' run_image "$launcher"
         expect_status 0
-        expect_output "$LAUNCHER_LINES
+        expect_file "$WORK.script" "$LAUNCHER_LINES
 $(head_lines ask)
 $(backup_lines)
 $(backup_question /var/tmp/vlsrv)
 $(restore_lines)
-$COMPLETED"
+$COMPLETED"$'\n'
         [ "$(installed_version rpm vorlan-pelago)" = "1:10.0.0-1" ]
         expect_add_confs_restored
     done

@@ -16,13 +16,7 @@ SW=/etc/opt/vorlansoft/software
 @test "tar.gz: fresh quiet install reserves space under /var first" {
     prepare_work tar.gz C "$T/vorlan-cresta-new.tar.gz"
     run_installer --quiet
-    expect_status 0
-    password=$(record password)
-    expect_password "$password"
-    expect_output "$(head_lines quiet)
-$(password_lines "$password")
-
-$COMPLETED"
+    expect_fresh_quiet_install
     grep -x 'for req in "/var 204800" "/opt 1024" "/etc/opt 16"; do' "$WORK/vorlan-cresta.install"
     [ -x "$WORK/vorlan-cresta.install" ]
     [ ! -e "$WORK/vorlan-cresta.install.new" ]
@@ -43,7 +37,7 @@ $COMPLETED"
     prepare_work tar.gz C "$T/vorlan-cresta-new.tar.gz"
     INPUT='yes\nyes\n/tmp/my-backup\n' run_installer
     expect_status 0
-    expect_output "$(extra_upgrade_output cresta)"
+    expect_file "$WORK.script" "$(extra_upgrade_output cresta)"$'\n'
     [ ! -e "$R$SW/vorlan-cresta-extra.remove" ]
     [ ! -e "$R/opt/vlsrv-extra" ]
     [ "$(record version)" = 10.0.0 ]
@@ -63,11 +57,11 @@ $COMPLETED"
     prepare_work tar.gz C "$T/vorlan-cresta-new.tar.gz"
     INPUT='yes\nno\n' run_installer
     expect_status 1
-    expect_output "$(head_lines ask)
+    expect_file "$WORK.script" "$(head_lines ask)
 $(backup_lines)
 === Removing the cresta package currently installed.
 $EXTRA_QUESTION no
-$FAILED"
+$FAILED"$'\n'
     [ -x "$R$SW/vorlan-cresta-extra.remove" ]
     [ -x "$R$SW/vorlan-cresta.remove" ]
     [ "$(record version)" = 9.0.0 ]
@@ -81,13 +75,13 @@ $FAILED"
     prepare_work tar.gz C "$T/vorlan-cresta-new.tar.gz"
     INPUT='yes\n0\n' run_installer
     expect_status 0
-    password=$(record password)
-    expect_password "$password"
-    expect_output "$(head_lines ask)
+    PASSWORD=$(record password)
+    expect_password "$PASSWORD"
+    expect_file "$WORK.script" "$(head_lines ask)
 $(backup_lines)
-$(backup_question /var/tmp/vlsrv)$(password_lines "$password")
+$(backup_question /var/tmp/vlsrv)$(password_lines "$PASSWORD")
 
-$COMPLETED"
+$COMPLETED"$'\n'
     printf '\n' | cmp - "$R$ETC/backup-dir"
     [ "$(record restored)" = no ]
     expect_add_confs_absent
@@ -101,17 +95,17 @@ $COMPLETED"
     prepare_work tar.gz C "$T/vorlan-cresta-new.tar.gz"
     INPUT='yes\n/tmp/no such backup\n' run_installer
     expect_status 0
-    password=$(record password)
-    expect_password "$password"
-    expect_output "$(head_lines ask)
+    PASSWORD=$(record password)
+    expect_password "$PASSWORD"
+    expect_file "$WORK.script" "$(head_lines ask)
 $(backup_lines)
 $(backup_question /var/tmp/vlsrv)
 $(restore_lines)
-$(password_lines "$password")
+$(password_lines "$PASSWORD")
 
-$COMPLETED"
+$COMPLETED"$'\n'
     printf '/tmp/no such backup\n' | cmp - "$R$ETC/backup-dir"
-    printf -- '-\n-\n-\n%s\n' "$password" | cmp - "$R$ETC/initdb"
+    printf -- '-\n-\n-\n%s\n' "$PASSWORD" | cmp - "$R$ETC/initdb"
     [ "$(record restored)" = no ]
     expect_add_confs_restored
     expect_no_handover_left
@@ -123,12 +117,12 @@ $COMPLETED"
     prepare_work tar.gz C "$T/vorlan-cresta-new.tar.gz"
     INPUT='yes\n\n' run_installer
     expect_status 0
-    expect_output "$(head_lines ask)
+    expect_file "$WORK.script" "$(head_lines ask)
 $(backup_lines)
 $(backup_question /var/tmp/vlsrv)
 $(restore_lines)
 $NO_INITDB
-$COMPLETED"
+$COMPLETED"$'\n'
     [ "$(record restored)" = yes ]
     [ "$(record initdb-file)" = absent ]
     [ ! -e "$R/var/tmp/vlsrv" ]
@@ -139,9 +133,9 @@ $COMPLETED"
     prepare_work tar.gz C "$T/vorlan-cresta-new.tar.gz"
     run_installer --quiet
     expect_status 1
-    expect_output "$(head_lines quiet)
+    expect_file "$WORK.script" "$(head_lines quiet)
 \"/tmp/vlsrv-backup-dir\" is not a regular file.
-$FAILED"
+$FAILED"$'\n'
     [ -d "$R$BDIR_FILE" ]
     [ ! -e "$R$SW/vorlan-cresta.remove" ]
 }
@@ -163,9 +157,9 @@ $FAILED"
     # The install step found private regular files at both paths.
     [ "$(record backup-dir-file)" = accepted ]
     [ "$(record initdb-file)" = accepted ]
-    password=$(record password)
-    expect_password "$password"
-    grep -qx "Automatically generated administrator password is $password" "$WORK.out"
+    PASSWORD=$(record password)
+    expect_password "$PASSWORD"
+    grep -qx "Automatically generated administrator password is $PASSWORD" "$WORK.out"
     expect_no_handover_left
 }
 
@@ -198,8 +192,8 @@ $FAILED"
     prepare_work tar.gz C "$T/vorlan-cresta-new.tar.gz"
     run_installer --quiet
     expect_status 1
-    expect_output "$(head_lines quiet)
-$FAILED"
+    expect_file "$WORK.script" "$(head_lines quiet)
+$FAILED"$'\n'
     grep -q 'cannot initialise the server database' "$WORK.err"
     [ ! -e "$R$INITDB_FILE" ]
 }
@@ -208,8 +202,8 @@ $FAILED"
     prepare_work zip C "$T/vorlan-cresta-new.tar.gz"
     run_installer --quiet
     expect_status 1
-    expect_output "$(head_lines quiet)
-Unknown package format \"zip\"."
+    expect_file "$WORK.script" "$(head_lines quiet)
+Unknown package format \"zip\"."$'\n'
     [ ! -e "$R$BDIR_FILE" ]
 }
 
@@ -222,11 +216,11 @@ Unknown package format \"zip\"."
         prepare_work tar.gz C "$T/vorlan-cresta-new.tar.gz"
         run_image "$launcher" --quiet
         expect_status 0
-        expect_output "$LAUNCHER_LINES
+        expect_file "$WORK.script" "$LAUNCHER_LINES
 $(head_lines quiet)
 $(backup_lines)
 $(restore_lines)
-$COMPLETED"
+$COMPLETED"$'\n'
         [ "$(record version)" = 10.0.0 ]
         [ "$(record restored)" = yes ]
         expect_add_confs_restored

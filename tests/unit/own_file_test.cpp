@@ -1,6 +1,7 @@
 #include "own_file.h"
 
 #include "captured_reports.h"
+#include "temporary_directory.h"
 
 #include <gtest/gtest.h>
 
@@ -22,18 +23,15 @@ TEST(ProgramName, LastComponentAsBasenameGivesIt)
         EXPECT_EQ(program_name(c.argv0), c.name) << c.argv0;
 }
 
-class FindOwnFile : public testing::Test {
+class FindOwnFile : public TemporaryDirectory {
 protected:
-    std::string dir;
     std::string saved_path;
     bool had_path = false;
     char cwd[4096];
 
     void SetUp() override
     {
-        char tmpl[] = "/tmp/progpath.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
+        TemporaryDirectory::SetUp();
         const char *path = getenv("PATH");
         had_path = path != nullptr;
         saved_path = had_path ? path : "";
@@ -46,7 +44,7 @@ protected:
         else
             unsetenv("PATH");
         ASSERT_EQ(chdir(cwd), 0);
-        ASSERT_EQ(system(("rm -rf " + dir).c_str()), 0);
+        TemporaryDirectory::TearDown();
     }
     std::string make_file(const std::string &sub, mode_t mode)
     {

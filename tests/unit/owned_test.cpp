@@ -1,5 +1,7 @@
 #include "owned.h"
 
+#include "temporary_directory.h"
+
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -14,18 +16,8 @@
 
 namespace {
 
-class TemporaryFile : public testing::Test {
+class TemporaryFile : public TemporaryDirectory {
 protected:
-    std::string dir;
-
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/owned.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { ASSERT_EQ(system(("rm -rf " + dir).c_str()), 0); }
-
     heap_string template_for(const std::string &name) { return heap_string(strdup((name + ".XXXXXX").c_str())); }
     // How many entries the directory holds.
     int entries()
