@@ -82,11 +82,7 @@ You have not accepted the License Agreement. Installation aborted.
     expect_status 0
     run_install --quiet
     expect_file "$W/out" "$EULA_TEXT
-${CERT_PROMPT}Package installation started, please wait...
-vorlan-cresta-proxy ran with: now
-
-Installation completed.
-"
+${CERT_PROMPT}$PROXY_INSTALLED"
     expect_status 0
 }
 
@@ -96,11 +92,7 @@ Installation completed.
         INPUT="$answer\n" run_install
         expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}yes
-${CERT_PROMPT}Package installation started, please wait...
-vorlan-cresta-proxy ran with: now
-
-Installation completed.
-"
+${CERT_PROMPT}$PROXY_INSTALLED"
         expect_status 0
     done
 }
@@ -125,11 +117,7 @@ You have not accepted the License Agreement. Installation aborted.
 ${ACCEPT_PROMPT}Please enter yes or no.
 ${ACCEPT_PROMPT}Please enter yes or no.
 ${ACCEPT_PROMPT}yes
-${CERT_PROMPT}Package installation started, please wait...
-vorlan-cresta-proxy ran with: now
-
-Installation completed.
-"
+${CERT_PROMPT}$PROXY_INSTALLED"
     expect_status 0
     INPUT='nO\nyess\nn\n' run_install
     expect_file "$W/out" "$EULA_TEXT
@@ -159,11 +147,7 @@ You have not accepted the License Agreement. Installation aborted.
     INPUT="yes\n/etc\n$W/no-such.pem\n$W/cert.pem\n" run_install
     expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}yes
-${CERT_PROMPT}${CERT_PROMPT}${CERT_PROMPT}Package installation started, please wait...
-vorlan-cresta-proxy ran with: now
-
-Installation completed.
-"
+${CERT_PROMPT}${CERT_PROMPT}${CERT_PROMPT}$PROXY_INSTALLED"
     expect_status 0
     expect_file seen.vlsrv-certificate-path "$W/cert.pem
 "
@@ -188,11 +172,7 @@ Installation completed.
     INPUT="yes\n$W/no-such.pem" run_install
     expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}yes
-${CERT_PROMPT}Package installation started, please wait...
-vorlan-cresta-proxy ran with: now
-
-Installation completed.
-"
+${CERT_PROMPT}$PROXY_INSTALLED"
     expect_file seen.vlsrv-certificate-path ''
 }
 
@@ -209,11 +189,7 @@ Installation completed.
     expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}yes
 ${CERT_PROMPT}${CERT_PROMPT}${CERT_PROMPT}${CERT_PROMPT}${CERT_PROMPT}No usable certificate path in 5 answers; the certificate can be set later.
-Package installation started, please wait...
-vorlan-cresta-proxy ran with: now
-
-Installation completed.
-"
+$PROXY_INSTALLED"
     expect_status 0
     expect_file seen.vlsrv-certificate-path ''
 }
@@ -274,11 +250,7 @@ Installation completed.
     STATUS=$(cat status)
     expect_file "$W/out" "$EULA_TEXT
 ${ACCEPT_PROMPT}yes
-${CERT_PROMPT}Package installation started, please wait...
-vorlan-cresta-proxy ran with: now
-
-Installation completed.
-"
+${CERT_PROMPT}$PROXY_INSTALLED"
     expect_status 0
 }
 

@@ -65,11 +65,7 @@ SH
     printf 'QUIET_INSTALL=0\nPKF="X"\n' > preseed.conf
     run_install --preseed "$W/preseed.conf"
     expect_file "$W/out" "$EULA_TEXT
-${CERT_PROMPT}Package installation started, please wait...
-vorlan-cresta-proxy ran with: now
-
-Installation completed.
-"
+${CERT_PROMPT}$PROXY_INSTALLED"
     expect_status 0
 }
 

@@ -27,6 +27,12 @@ EULA_RU_TEXT=$(printf 'ЛИЦЕНЗИОННОЕ СОГЛАШЕНИЕ\r\nПоль
 
 CERT_PROMPT=$(printf 'Please enter path to your server certificate.\nIf you plan to place certificate later, press Enter.\n\n: ')
 ACCEPT_PROMPT='To continue the installation, you must accept the License Agreement. Accept? (yes/NO) '
+# What a run that installs the proxy fixture writes after the prompts.
+PROXY_INSTALLED='Package installation started, please wait...
+vorlan-cresta-proxy ran with: now
+
+Installation completed.
+'
 OLD_VERSION_MSG='Please uninstall previous version of Vorlan Server first. Installation aborted.'
 
 setup() {

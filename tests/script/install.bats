@@ -8,11 +8,7 @@
 
 load helpers
 
-INSTALLED_OK="Package installation started, please wait...
-vorlan-cresta-proxy ran with: now
-
-Installation completed.
-"
+INSTALLED_OK="$PROXY_INSTALLED"
 
 # ---------------------------------------------------------------- non-server
 
