@@ -156,7 +156,9 @@ Close tar pipe error: tar exited with status 2") cut=$((cut + 1)) ;;
     *) cat /mnt/out /mnt/err >>/mnt/work/unexpected ;;
     esac
 done
-kill "$attacker"
+# as_nobody is a function: the background job is a subshell whose child is
+# perl, and killing the subshell alone would leave perl running.
+pkill -P "$attacker"
 wait "$attacker"
 echo "$tries $filled $refused $missing $cut" >/mnt/work/counts
 # The owner of every directory that holds an entry of root, and of every
