@@ -490,7 +490,7 @@ compressed_table() {
     echo "| \`gzip -9\` / \`xz -9\` of the tar, bytes | ${CZ[gzip9.size]} / ${CZ[xz9.size]} | |"
     echo "| ratio zstd image / gzip -9 | $(size_ratio "${CZ[zstd.size]}" "${CZ[gzip9.size]}") | ≤ 0.50x |"
     echo "| ratio zstd image / xz -9 | $(size_ratio "${CZ[zstd.size]}" "${CZ[xz9.size]}") | ≤ 1.30x |"
-    echo "| ratio \`--compress xz\` image / xz -9 | $(size_ratio "${CZ[xz.size]}" "${CZ[xz9.size]}") | ≤ 1.02x |"
+    echo "| ratio \`--compress xz\` stored payload (the image without the launcher and header) / xz -9 | $(size_ratio "$((CZ[xz.size] - launcher_size - 24))" "${CZ[xz9.size]}") | ≤ 1.02x |"
     echo "| builder, default (zstd -19 --long=27 -T0), one run: s, peak RSS KiB | ${CZ[build_zstd.s]} s, ${CZ[build_zstd.rss]} | |"
     echo "| \`zstd -19 -T0\` / \`zstd -19 --long=27 -T0\` of the tar alone, one run | ${CZ[zstd19.s]} s / ${CZ[zstd19long.s]} s | |"
     echo "| builder with xz / gzip / none, one run | ${CZ[build_xz.s]} s / ${CZ[build_gzip.s]} s / ${CZ[build_none.s]} s | |"
