@@ -85,7 +85,7 @@ mkdir -p "$W" "$P" "$R"
 
 cleanup() {
     if [ "$KEEP" -eq 0 ]; then
-        rm -rf "$W" "$P" "$R"
+        rm -rf "$W" "$P" "$R" ${TMPFS_WORK:+"$TMPFS_WORK"}
     fi
 }
 trap cleanup EXIT
@@ -370,7 +370,7 @@ declare -A CZ
 timed() {
     local name=$1 out=$W/time.out
     shift
-    /usr/bin/time -f '%e %M' -o "$out" "$@" >/dev/null 2>&1 || die "failed: $*"
+    /usr/bin/time -f '%e %M' -o "$out" "$@" >/dev/null 2>"$W/stderr" || die "failed: $*: $(cat "$W/stderr")"
     read -r "CZ[$name.s]" "CZ[$name.rss]" <"$out"
 }
 
@@ -385,7 +385,8 @@ interleave() {
         for pair in "$@"; do
             bash -c "$PREPARE_C" || die "cannot prepare the round"
             start=$EPOCHREALTIME
-            bash -c "${pair#*=}" >/dev/null 2>&1 || die "${pair%%=*} failed: ${pair#*=}"
+            bash -c "${pair#*=}" >/dev/null 2>"$W/stderr" ||
+                die "${pair%%=*} failed with status $?: ${pair#*=}: $(cat "$W/stderr")"
             end=$EPOCHREALTIME
             [ "$round" -eq 0 ] || echo "${pair%%=*} $(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')" \
                 >>"$R/$name.times"
@@ -416,6 +417,7 @@ size_ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2fx", a / b }'; }
 
 compressed_bench() {
     local app=$P/app codec tar=$P/tree.tar T=$TMPFS_DIR/vorlan-bench
+    TMPFS_WORK=$T
     [ "$(findmnt -no FSTYPE -T "$TMPFS_DIR" | head -n 1)" = tmpfs ] || die "$TMPFS_DIR is not on tmpfs; set TMPFS_DIR"
     [ -x "$MK" ] || die "no builder at $MK; set BUILD_DIR or use --no-compressed"
     log "compressed payloads of $TREE"
@@ -490,7 +492,8 @@ compressed_table() {
     echo "| \`gzip -9\` / \`xz -9\` of the tar, bytes | ${CZ[gzip9.size]} / ${CZ[xz9.size]} | |"
     echo "| ratio zstd image / gzip -9 | $(size_ratio "${CZ[zstd.size]}" "${CZ[gzip9.size]}") | ≤ 0.50x |"
     echo "| ratio zstd image / xz -9 | $(size_ratio "${CZ[zstd.size]}" "${CZ[xz9.size]}") | ≤ 1.30x |"
-    echo "| ratio \`--compress xz\` stored payload (the image without the launcher and header) / xz -9 | $(size_ratio "$((CZ[xz.size] - launcher_size - 24))" "${CZ[xz9.size]}") | ≤ 1.02x |"
+    local xz_stored=$((${CZ[xz.size]} - launcher_size - 24))
+    echo "| ratio \`--compress xz\` stored payload (the image without the launcher and header) / xz -9 | $(size_ratio "$xz_stored" "${CZ[xz9.size]}") | ≤ 1.02x |"
     echo "| builder, default (zstd -19 --long=27 -T0), one run: s, peak RSS KiB | ${CZ[build_zstd.s]} s, ${CZ[build_zstd.rss]} | |"
     echo "| \`zstd -19 -T0\` / \`zstd -19 --long=27 -T0\` of the tar alone, one run | ${CZ[zstd19.s]} s / ${CZ[zstd19long.s]} s | |"
     echo "| builder with xz / gzip / none, one run | ${CZ[build_xz.s]} s / ${CZ[build_gzip.s]} s / ${CZ[build_none.s]} s | |"
