@@ -95,11 +95,10 @@ int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action
         end_interrupted(action, target_dir, signal_number);
     if (copied == blocks_end::read_failed || copied == blocks_end::bad_data)
         return FAILURE;
-    if (copied == blocks_end::use_failed) {
-        // A tar that failed and closed its end says why in its status.
-        if (write_errno == EPIPE && report_tar_status(status) != 0)
-            return FAILURE;
-        return report("Write to tar pipe error\n");
-    }
+    // A tar that closed its end says in its status whether it had all it
+    // needed: GNU tar stops reading at the end-of-archive marker, before the
+    // zeros that pad the archive's last record, and ends with 0.
+    if (copied == blocks_end::use_failed)
+        return write_errno == EPIPE ? report_tar_status(status) : report("Write to tar pipe error\n");
     return report_tar_status(status);
 }

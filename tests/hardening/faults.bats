@@ -293,10 +293,10 @@ big_image_with_tar() {
     [ "$output" = $'Verifying archive integrity... Succeed.\nUncompressing in t...\nClose tar pipe error: tar exited with status 1' ]
 }
 
-@test "tar succeeding without reading the whole archive: a failed write, 255" {
+@test "tar succeeding without reading the whole archive: its status decides, 0" {
     big_image_with_tar 0
-    [ "$status" = 255 ]
-    [ "$output" = $'Verifying archive integrity... Succeed.\nUncompressing in t...\nWrite to tar pipe error' ]
+    [ "$status" = 0 ]
+    [ "$output" = $'Verifying archive integrity... Succeed.\nUncompressing in t...' ]
 }
 
 @test "standard input closed at the extraction prompt: five prompts, exit 0, nothing extracted" {

@@ -59,6 +59,17 @@ slow_path() {
     [ -z "$(ls -A)" ]
 }
 
+@test "an archive padded past the end-of-archive marker (4 MiB of zeros), plain and zstd: tar stops at the marker, 0" {
+    head -c 4194304 /dev/zero >>p.tar
+    zstd -q -c p.tar >p.tar.zst
+    launch ./bare --create plain.run p.tar
+    launch ./bare --create zstd.run p.tar.zst
+    check_run "${VERIFIED}Uncompressing in t..."$'\n' "" 0 -- launch ./plain.run --noexec --target t
+    check_run "${VERIFIED}Uncompressing in z..."$'\n' "" 0 -- launch ./zstd.run --noexec --target z
+    [ -f t/install.sh ]
+    [ -f z/install.sh ]
+}
+
 @test "a payload that is not a tar archive: tar's status is reported, the target stays" {
     echo 'not an archive' >notes.txt
     launch ./bare --create t.run notes.txt
