@@ -2,8 +2,8 @@
 #ifndef VORLAN_REPORT_H
 #define VORLAN_REPORT_H
 
-#include <cstdint>
-#include <cstdio>
+#include <stdint.h>
+#include <stdio.h>
 
 // What a reporting function returns, so that a caller ends with `return report(...)`.
 constexpr int FAILURE = -1;
