@@ -14,26 +14,31 @@
 // stream (STREAM_BUFFER_SIZE) turns them into far fewer system calls.
 constexpr size_t BLOCK_SIZE = 4096;
 
-// What a pass from offset to the end of the stream's file will see, for its
-// meter; 0 (no meter) when unknown.
-uint64_t bytes_after(FILE *stream, uint64_t offset);
+// How a pass ends. Nothing is reported but bad_data: the bytes read meant
+// nothing to their user, who said why. interrupted: an interrupt was noted
+// (while tar is fed), whatever the read or write it cut short.
+enum class blocks_end { done, read_failed, use_failed, bad_data, interrupted };
 
-// bad_data: the bytes read meant nothing to their user, who said why.
-enum class blocks_end { done, read_failed, use_failed, bad_data };
+// A read or a use that failed: an interrupt noted meanwhile is the cause.
+inline blocks_end failed(blocks_end how)
+{
+    return interrupt_noted() ? blocks_end::interrupted : how;
+}
 
 // Hands every block from the stream's position to its end to use(block, size),
-// which returns false to stop. An interrupt noted meanwhile (while tar is
-// fed) stops the pass the same way; the caller asks interrupt_noted().
+// which returns false to stop. An interrupt noted meanwhile stops the pass.
 template <typename Use>
 blocks_end for_each_block(FILE *from, Use use)
 {
     unsigned char block[BLOCK_SIZE];
     for (;;) {
+        if (interrupt_noted())
+            return blocks_end::interrupted;
         const size_t got = fread(block, 1, BLOCK_SIZE, from);
         if (got < BLOCK_SIZE && ferror(from))
-            return blocks_end::read_failed;
-        if (got > 0 && (interrupt_noted() || !use(block, got)))
-            return blocks_end::use_failed;
+            return failed(blocks_end::read_failed);
+        if (got > 0 && !use(block, got))
+            return failed(blocks_end::use_failed);
         if (got < BLOCK_SIZE)
             return blocks_end::done;
     }

@@ -1,7 +1,6 @@
 #include "decode.h"
 
 #include "interrupt.h"
-#include "little_endian.h"
 #include "owned.h"
 #include "progress.h"
 #include "report.h"
@@ -10,7 +9,6 @@
 
 #include <lzma.h>
 #include <zlib.h>
-#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameHeader, for the sizes that frames record
 #include <zstd.h>
 #include <zstd_errors.h>
 
@@ -35,19 +33,18 @@ blocks_end refuse(progress_meter *meter, const char *codec_name, const char *rea
     return blocks_end::bad_data;
 }
 
-// Reads up to `limit` stored bytes into in_chunk; false after a failed read
-// or once an interrupt has been noted (the caller asks which), a size of 0 at
-// the end of the stream.
-bool read_chunk(FILE *from, progress_meter *meter, size_t &size, size_t limit = CHUNK_SIZE)
+// Reads up to `limit` stored bytes into in_chunk, a size of 0 at the end of
+// the stream; done, or how the read failed.
+blocks_end read_chunk(FILE *from, progress_meter *meter, size_t &size, size_t limit = CHUNK_SIZE)
 {
     if (interrupt_noted())
-        return false;
+        return blocks_end::interrupted;
     size = fread(in_chunk, 1, limit, from);
     if (size < limit && ferror(from))
-        return false;
+        return failed(blocks_end::read_failed);
     if (meter != nullptr)
         meter->advance(size);
-    return true;
+    return blocks_end::done;
 }
 
 bool write_out(FILE *to, size_t size)
@@ -94,10 +91,10 @@ blocks_end decode_zstd(size_t size, FILE *from, FILE *to, progress_meter *meter)
             frame_bytes = hint == 0 ? 0 : frame_bytes + in.pos - taken;
             frame_ended = frame_ended || hint == 0;
             if (!write_out(to, out.pos))
-                return blocks_end::use_failed;
+                return failed(blocks_end::use_failed);
         } while (in.pos < in.size || out.pos == out.size);
-        if (!read_chunk(from, meter, size))
-            return blocks_end::read_failed;
+        if (const blocks_end read = read_chunk(from, meter, size); read != blocks_end::done)
+            return read;
     }
     if (hint == 0)
         return blocks_end::done;
@@ -175,7 +172,7 @@ blocks_end decode_xz(size_t size, FILE *from, FILE *to, progress_meter *meter)
             if (result != LZMA_OK && result != LZMA_STREAM_END)
                 return refuse(meter, "xz", xz_failure(result, stream, later_stream));
             if (!write_out(to, CHUNK_SIZE - stream.avail_out))
-                return blocks_end::use_failed;
+                return failed(blocks_end::use_failed);
             if (result == LZMA_STREAM_END) {
                 between_streams = true;
                 padding = 0;
@@ -185,8 +182,8 @@ blocks_end decode_xz(size_t size, FILE *from, FILE *to, progress_meter *meter)
         } while (stream.avail_in > 0 || stream.avail_out == 0 || (action == LZMA_FINISH && !between_streams));
         if (action == LZMA_FINISH)
             return padding % 4 == 0 ? blocks_end::done : refuse(meter, "xz", TRAILING_BYTES);
-        if (!read_chunk(from, meter, size))
-            return blocks_end::read_failed;
+        if (const blocks_end read = read_chunk(from, meter, size); read != blocks_end::done)
+            return read;
     }
 }
 
@@ -236,11 +233,11 @@ blocks_end decode_gzip(size_t size, FILE *from, FILE *to, progress_meter *meter)
                               later_member && header.done != 1 ? TRAILING_BYTES
                               : stream.msg != nullptr ? stream.msg : "corrupt data");
             if (!write_out(to, CHUNK_SIZE - stream.avail_out))
-                return blocks_end::use_failed;
+                return failed(blocks_end::use_failed);
             member_ended = result == Z_STREAM_END;
         } while (stream.avail_in > 0 || stream.avail_out == 0);
-        if (!read_chunk(from, meter, size))
-            return blocks_end::read_failed;
+        if (const blocks_end read = read_chunk(from, meter, size); read != blocks_end::done)
+            return read;
     }
     if (member_ended)
         return blocks_end::done;
@@ -250,59 +247,6 @@ blocks_end decode_gzip(size_t size, FILE *from, FILE *to, progress_meter *meter)
 bool starts_with(const unsigned char *start, size_t size, const char *magic, size_t magic_size)
 {
     return size >= magic_size && memcmp(start, magic, magic_size) == 0;
-}
-
-// Where the frame's blocks end, after walking their 3-byte headers from
-// `at` to the last block; 0 when they do not parse within `end`.
-uint64_t zstd_blocks_end(FILE *stream, uint64_t at, uint64_t end)
-{
-    constexpr size_t BLOCK_HEADER_SIZE = 3;
-    constexpr uint64_t RLE_BLOCK = 1;
-    constexpr uint64_t RESERVED_BLOCK = 3;
-    for (;;) {
-        unsigned char field[BLOCK_HEADER_SIZE];
-        if (at + BLOCK_HEADER_SIZE > end || fseeko(stream, static_cast<off_t>(at), SEEK_SET) != 0
-            || fread(field, 1, sizeof field, stream) != sizeof field)
-            return 0;
-        const uint64_t block = load_le(field, sizeof field);
-        const uint64_t type = (block >> 1) & 3;
-        if (type == RESERVED_BLOCK)
-            return 0;
-        at += BLOCK_HEADER_SIZE + (type == RLE_BLOCK ? 1 : block >> 3);
-        if ((block & 1) != 0)
-            return at;
-    }
-}
-
-// The sum of the content sizes of the zstd frames from `at` to `end`; 0
-// when a frame does not record its size or does not parse.
-uint64_t zstd_content_size(FILE *stream, uint64_t at, uint64_t end)
-{
-    constexpr uint64_t CHECKSUM_SIZE = 4;
-    uint64_t total = 0;
-    while (at < end) {
-        unsigned char field[ZSTD_FRAMEHEADERSIZE_MAX];
-        if (fseeko(stream, static_cast<off_t>(at), SEEK_SET) != 0)
-            return 0;
-        const size_t got = fread(field, 1, sizeof field, stream);
-        ZSTD_frameHeader frame;
-        if (ZSTD_getFrameHeader(&frame, field, got) != 0)
-            return 0;
-        if (frame.frameType == ZSTD_skippableFrame) {
-            // Its header size is left 0: the magic number and the length.
-            at += ZSTD_SKIPPABLEHEADERSIZE + frame.frameContentSize;
-            continue;
-        }
-        if (frame.frameContentSize == ZSTD_CONTENTSIZE_UNKNOWN || total + frame.frameContentSize < total)
-            return 0;
-        total += frame.frameContentSize;
-        at = zstd_blocks_end(stream, at + frame.headerSize, end);
-        if (at == 0)
-            return 0;
-        if (frame.checksumFlag != 0)
-            at += CHECKSUM_SIZE;
-    }
-    return at == end ? total : 0;
 }
 
 } // namespace
@@ -321,13 +265,13 @@ codec detect_codec(const unsigned char *start, size_t size)
     return codec::none;
 }
 
-blocks_end copy_payload(FILE *from, FILE *to, progress_meter *meter)
+blocks_end copy_decoded(FILE *from, codec format, FILE *to, progress_meter *meter)
 {
     // The first block, as the plain copy would read it.
     size_t size = 0;
-    if (!read_chunk(from, meter, size, BLOCK_SIZE))
-        return blocks_end::read_failed;
-    switch (detect_codec(in_chunk, size)) {
+    if (const blocks_end read = read_chunk(from, meter, size, BLOCK_SIZE); read != blocks_end::done)
+        return read;
+    switch (format) {
     case codec::zstd:
         return decode_zstd(size, from, to, meter);
     case codec::xz:
@@ -338,27 +282,6 @@ blocks_end copy_payload(FILE *from, FILE *to, progress_meter *meter)
         break;
     }
     if (size > 0 && fwrite(in_chunk, 1, size, to) != size)
-        return blocks_end::use_failed;
+        return failed(blocks_end::use_failed);
     return size < BLOCK_SIZE ? blocks_end::done : copy_stream(from, to, meter);
-}
-
-uint64_t payload_tar_size(FILE *stream, uint64_t offset)
-{
-    if (fseeko(stream, 0, SEEK_END) != 0)
-        return 0;
-    const off_t end = ftello(stream);
-    unsigned char start[CODEC_MAGIC_SIZE];
-    if (end < 0 || static_cast<uint64_t>(end) < offset || fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0)
-        return 0;
-    const size_t got = fread(start, 1, sizeof start, stream);
-    switch (detect_codec(start, got)) {
-    case codec::none:
-        return static_cast<uint64_t>(end) - offset;
-    case codec::zstd:
-        return zstd_content_size(stream, offset, static_cast<uint64_t>(end));
-    case codec::xz:
-    case codec::gzip:
-        break;
-    }
-    return 0;
 }

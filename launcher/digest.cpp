@@ -4,8 +4,6 @@
 #include "progress.h"
 #include "report.h"
 
-#include <string.h>
-
 #include <tomcrypt.h>
 
 int compute_digest(FILE *stream, unsigned char (&digest)[DIGEST_SIZE], progress_meter *meter)
@@ -25,18 +23,4 @@ int compute_digest(FILE *stream, unsigned char (&digest)[DIGEST_SIZE], progress_
     }
     md5_done(&md, digest);
     return 0;
-}
-
-bool verify_payload_digest(FILE *stream, uint64_t archive_offset, const unsigned char (&digest)[DIGEST_SIZE])
-{
-    if (fseeko(stream, static_cast<off_t>(archive_offset), SEEK_SET) != 0) {
-        report_errno("Seek to tar error");
-        return false;
-    }
-    unsigned char computed[DIGEST_SIZE];
-    progress_meter meter(bytes_after(stream, archive_offset));
-    if (compute_digest(stream, computed, &meter) != 0)
-        return false;
-    meter.erase();
-    return memcmp(digest, computed, DIGEST_SIZE) == 0;
 }

@@ -31,7 +31,7 @@ int read_fully(FILE *stream, unsigned char *buffer, size_t size, const char *con
 {
     if (fread(buffer, 1, size, stream) == size)
         return 0;
-    return report_error(context, ferror(stream) ? errno : NO_SYSTEM_ERROR);
+    return ferror(stream) ? report_errno(context) : report_end_of_file(context);
 }
 
 // The same, from the start of the file.
@@ -73,7 +73,7 @@ int sections_end(FILE *stream, const elf_layout &layout, size_t shnum, uint64_t 
     return 0;
 }
 
-int64_t find_class_end(FILE *stream, const elf_layout &layout)
+int find_class_end(FILE *stream, const elf_layout &layout, uint64_t &elf_end)
 {
     unsigned char header[ELF64_LAYOUT.header_size];
     if (read_from_start(stream, header, layout.header_size, "ELF header read error") != 0)
@@ -84,9 +84,9 @@ int64_t find_class_end(FILE *stream, const elf_layout &layout)
 
     if (shoff == 0)
         return report("Cannot find ELF section header\n");
-    // No seek reaches past INT64_MAX; nothing has failed there yet.
+    // No seek reaches past INT64_MAX, an offset no file has.
     if (shoff > static_cast<uint64_t>(INT64_MAX))
-        return report_error("Seek to section header error", NO_SYSTEM_ERROR);
+        return report_error("Seek to section header error", EOVERFLOW);
     if (fseeko(stream, static_cast<off_t>(shoff), SEEK_SET) != 0)
         return report_errno("Seek to section header error");
     uint64_t end = 0;
@@ -96,21 +96,22 @@ int64_t find_class_end(FILE *stream, const elf_layout &layout)
     if (table_end > end)
         end = table_end;
     // A malformed 64-bit header can name an end no file reaches.
-    return end > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(end);
+    elf_end = end > static_cast<uint64_t>(INT64_MAX) ? static_cast<uint64_t>(INT64_MAX) : end;
+    return 0;
 }
 
 } // namespace
 
-int64_t find_elf_end(FILE *stream)
+int find_elf_end(FILE *stream, uint64_t &end)
 {
     const int elf_class = read_elf_class(stream);
     if (elf_class < 0)
         return FAILURE;
     switch (elf_class) {
     case 1:
-        return find_class_end(stream, ELF32_LAYOUT);
+        return find_class_end(stream, ELF32_LAYOUT, end);
     case 2:
-        return find_class_end(stream, ELF64_LAYOUT);
+        return find_class_end(stream, ELF64_LAYOUT, end);
     default:
         return report("Unknown ELF class\n");
     }

@@ -6,7 +6,8 @@
 #include <stdio.h>
 
 // The larger of the section header table's end and the end of the last
-// section that occupies file bytes, at most INT64_MAX; FAILURE after a report.
-int64_t find_elf_end(FILE *stream);
+// section that occupies file bytes, at most INT64_MAX, into end; 0, or
+// FAILURE after a report.
+int find_elf_end(FILE *stream, uint64_t &end);
 
 #endif

@@ -4,6 +4,7 @@
 #include "decode.h"
 #include "interrupt.h"
 #include "owned.h"
+#include "payload.h"
 #include "progress.h"
 #include "report.h"
 
@@ -62,43 +63,47 @@ tar_pipe open_tar_pipe(tar_action action, const char *tar_command, const char *t
 
 } // namespace
 
-int pipe_payload_to_tar(FILE *stream, uint64_t archive_offset, tar_action action,
-                        const char *tar_command, const char *target_dir)
+int pipe_payload_to_tar(const payload &stored, tar_action action, const char *tar_command, const char *target_dir)
 {
     tar_pipe pipe = open_tar_pipe(action, tar_command, target_dir);
-    if (pipe == nullptr)
+    if (pipe == nullptr || start_payload_pass(stored) != 0)
         return FAILURE;
-    if (fseeko(stream, static_cast<off_t>(archive_offset), SEEK_SET) != 0)
-        return report_errno("Seek to tar error");
     // A tar that stops reading early must not end the launcher silently. Tar
     // started with what the launcher inherited, and the script gets it back.
     const auto inherited_sigpipe = signal(SIGPIPE, SIG_IGN);
     // Listings and custom commands write to the terminal themselves.
-    progress_meter meter(action == tar_action::extract ? bytes_after(stream, archive_offset) : 0);
+    progress_meter meter(action == tar_action::extract ? stored.stored_size : 0);
     defer_interrupts();
-    blocks_end copied = copy_payload(stream, pipe.get(), &meter);
-    if (interrupt_noted()) {
+    blocks_end copied = copy_decoded(stored.stream, stored.needs.format, pipe.get(), &meter);
+    if (copied == blocks_end::done && fflush(pipe.get()) != 0)
+        copied = failed(blocks_end::use_failed);
+    const int write_errno = errno;
+    if (copied == blocks_end::interrupted) {
         // What is still buffered stays out of the pipe: tar reads its end now.
         __fpurge(pipe.get());
     } else if (copied == blocks_end::read_failed) {
         meter.erase();
         report("Read tar error\n");  // before tar's own complaint about the cut archive
-    } else if (copied == blocks_end::done && fflush(pipe.get()) != 0) {
-        copied = blocks_end::use_failed;
     }
-    const int write_errno = errno;
     // Gone before tar's last messages, which start on a clean line.
     meter.erase();
     const int status = pclose(pipe.release());
     signal(SIGPIPE, inherited_sigpipe);
+    // A signal noted after the last block still ends the run by it.
     if (const int signal_number = stop_deferring_interrupts())
         end_interrupted(action, target_dir, signal_number);
-    if (copied == blocks_end::read_failed || copied == blocks_end::bad_data)
+    switch (copied) {
+    case blocks_end::read_failed:
+    case blocks_end::bad_data:
         return FAILURE;
     // A tar that closed its end says in its status whether it had all it
     // needed: GNU tar stops reading at the end-of-archive marker, before the
     // zeros that pad the archive's last record, and ends with 0.
-    if (copied == blocks_end::use_failed)
+    case blocks_end::use_failed:
         return write_errno == EPIPE ? report_tar_status(status) : report("Write to tar pipe error\n");
+    case blocks_end::done:
+    case blocks_end::interrupted:  // not reached: the noted signal has ended the run
+        break;
+    }
     return report_tar_status(status);
 }

@@ -31,7 +31,8 @@ int copy_reported(FILE *from, FILE *to, const char *read_error, const char *writ
     case blocks_end::use_failed:
         return report("%s", write_error);
     case blocks_end::done:
-    case blocks_end::bad_data:  // a plain copy takes any bytes
+    case blocks_end::bad_data:     // a plain copy takes any bytes
+    case blocks_end::interrupted:  // never deferred while building: an interrupt ends the run at once
         break;
     }
     return 0;

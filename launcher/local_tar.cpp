@@ -59,7 +59,10 @@ tar_kind probe_local_tar()
 
 } // namespace
 
-const char *local_tar_command(tar_action action)
+namespace {
+
+// The command, or nullptr when the local tar cannot extract as root.
+const char *command_for(tar_action action)
 {
     const tar_kind kind = probe_local_tar();
     if (action != tar_action::extract)
@@ -77,6 +80,15 @@ const char *local_tar_command(tar_action action)
     case tar_kind::unknown:
         break;
     }
-    report("Extracting as root needs GNU tar or BusyBox tar as tar in PATH\n");
     return nullptr;
+}
+
+} // namespace
+
+int local_tar_command(tar_action action, const char *&command)
+{
+    command = command_for(action);
+    if (command == nullptr)
+        return report("Extracting as root needs GNU tar or BusyBox tar as tar in PATH\n");
+    return 0;
 }

@@ -5,9 +5,9 @@
 #include "tar_action.h"
 
 // The shell command that extracts (action extract) or lists (action list) an
-// archive on standard input with the local tar, found out once per run;
-// nullptr, after a report, when that tar cannot extract as root with the
+// archive on standard input with the local tar, found out once per run; 0,
+// or FAILURE after a report when that tar cannot extract as root with the
 // guarantees root's extraction has.
-const char *local_tar_command(tar_action action);
+int local_tar_command(tar_action action, const char *&command);
 
 #endif

@@ -2,6 +2,8 @@
 
 #include "report.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string.h>
@@ -47,26 +49,36 @@ int search_path(const char *name, char (&buffer)[PATH_BUFFER_SIZE])
 
 } // namespace
 
-heap_string find_own_file(const char *argv0)
+int find_own_file(const char *argv0, heap_string &path)
 {
     char buffer[PATH_BUFFER_SIZE];
     if (strchr(argv0, '/') != nullptr) {
-        if (strlen(argv0) + 1 > PATH_BUFFER_SIZE) {
-            report("Too long program name %s\n", argv0);
-            return nullptr;
-        }
+        if (strlen(argv0) + 1 > PATH_BUFFER_SIZE)
+            return report("Too long program name %s\n", argv0);
         strcpy(buffer, argv0);
     } else if (search_path(argv0, buffer) != 0) {
-        return nullptr;
+        return FAILURE;
     }
-    if (access(buffer, X_OK) != 0) {
-        report("Cannot find %s executable\n", argv0);
-        return nullptr;
-    }
-    heap_string own_file(strdup(buffer));
-    if (own_file == nullptr)
-        report_errno("strdup error for program path");
-    return own_file;
+    if (access(buffer, X_OK) != 0)
+        return report("Cannot find %s executable\n", argv0);
+    path.reset(strdup(buffer));
+    if (path == nullptr)
+        return report_errno("strdup error for program path");
+    return 0;
+}
+
+int check_running_file(int own_fd, const char *path)
+{
+    // Opened rather than stat'ed: qemu-user answers an open of the name with
+    // the guest's program, not with itself.
+    const file_descriptor running(open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
+    struct stat running_stat;
+    struct stat own_stat;
+    if (!running || fstat(running.get(), &running_stat) != 0 || fstat(own_fd, &own_stat) != 0)
+        return 0;
+    if (running_stat.st_dev == own_stat.st_dev && running_stat.st_ino == own_stat.st_ino)
+        return 0;
+    return report("Refusing to read %s: it is not the running program\n", path);
 }
 
 text_view program_name(const char *argv0)

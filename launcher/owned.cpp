@@ -10,6 +10,16 @@ file_descriptor::~file_descriptor()
         close(fd_);
 }
 
+file_descriptor &file_descriptor::operator=(file_descriptor &&other) noexcept
+{
+    if (this != &other) {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = other.release();
+    }
+    return *this;
+}
+
 int file_descriptor::release()
 {
     const int fd = fd_;

@@ -87,6 +87,7 @@ public:
     explicit file_descriptor(int fd = -1) : fd_(fd) {}
     file_descriptor(file_descriptor &&other) noexcept : fd_(other.release()) {}
     file_descriptor(const file_descriptor &) = delete;
+    file_descriptor &operator=(file_descriptor &&other) noexcept;
     file_descriptor &operator=(const file_descriptor &) = delete;
     ~file_descriptor();
 

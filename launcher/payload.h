@@ -1,8 +1,10 @@
-// The payload header between the launcher's image and the payload, read by
-// an installer image and written by --create.
+// The payload: the header between the launcher's image and the stored
+// payload, read by an installer image and written by --create, and what the
+// stored payload is, read once for every later step.
 #ifndef VORLAN_PAYLOAD_H
 #define VORLAN_PAYLOAD_H
 
+#include "decoding_needs.h"
 #include "digest.h"
 
 #include <stddef.h>
@@ -17,8 +19,24 @@ struct payload_header {
     unsigned char digest[DIGEST_SIZE];
 };
 
-// Reads the header at the ELF end; 0, or FAILURE after reporting a short header.
-int read_payload_header(FILE *stream, int64_t elf_end, payload_header &header);
+// An installer image's payload. Every pass over it starts at `start` by
+// start_payload_pass and reads to the end of the file.
+struct payload {
+    FILE *stream = nullptr;  // the launcher's own file; the caller owns it
+    uint64_t start = 0;
+    uint64_t stored_size = 0;
+    payload_header header = {};
+    decoding_needs needs;
+};
+
+// Reads the header at the ELF end of a file of `end` bytes and what the
+// stored payload records about itself; 0, or FAILURE after reporting a
+// short header.
+int read_payload(FILE *stream, uint64_t elf_end, uint64_t end, payload &read);
+
+// Positions the stream at the payload's first stored byte; 0, or FAILURE
+// after reporting.
+int start_payload_pass(const payload &stored);
 
 // Writes the header at the stream's position; 0, or FAILURE with errno set,
 // for the caller to report.

@@ -23,7 +23,6 @@ FILE *reports()
 const char *error_text(int error)
 {
     switch (error) {
-    case 0: return "Success";
     case EIO: return "Input/output error";
     case ECHILD: return "No child processes";
     case ENOMEM: return "Cannot allocate memory";
@@ -71,6 +70,11 @@ int report_error(const char *context, int error)
 int report_errno(const char *context)
 {
     return report_error(context, errno);
+}
+
+int report_end_of_file(const char *context)
+{
+    return report("%s: unexpected end of file\n", context);
 }
 
 int report_file_error(const char *failed, const char *name, int error)

@@ -8,10 +8,6 @@
 // What a reporting function returns, so that a caller ends with `return report(...)`.
 constexpr int FAILURE = -1;
 
-// strerror(0) reads "Success": the text of a read that came up short at the
-// end of a file, where no system call failed.
-constexpr int NO_SYSTEM_ERROR = 0;
-
 // Messages go to standard error unless another stream is given (tests do).
 void report_to(FILE *stream);
 
@@ -21,6 +17,10 @@ void report_to(FILE *stream);
 // "context: <text of error>" and a newline; FAILURE.
 int report_error(const char *context, int error);
 int report_errno(const char *context);
+
+// "context: unexpected end of file", for a read that came up short where no
+// system call failed, so that there is no errno to print; FAILURE.
+int report_end_of_file(const char *context);
 
 // "<failed> <name>: <text of error>", for a call that failed on a named file.
 int report_file_error(const char *failed, const char *name, int error);

@@ -30,41 +30,36 @@ int check_trusted(const char *target_dir, const struct stat &dir)
     return 0;
 }
 
-// No directory, once the reason is reported.
-file_descriptor rejected(int /* FAILURE */)
-{
-    return file_descriptor();
-}
-
 } // namespace
 
 // Checked and entered through one descriptor: what was checked is what tar
 // fills and the script runs in, whatever later happens to the name. A link is
 // not followed, even named with a trailing slash: whoever can write its
 // directory chooses where it points.
-file_descriptor enter_target(const char *target_dir)
+int enter_target(const char *target_dir, file_descriptor &entered)
 {
     if (mkdir(target_dir, 0755) != 0 && errno != EEXIST)
-        return rejected(report_file_error("Cannot mkdir", target_dir, errno));
+        return report_file_error("Cannot mkdir", target_dir, errno);
     size_t length = strlen(target_dir);
     while (length > 1 && target_dir[length - 1] == '/')
         --length;
     const heap_string name(strndup(target_dir, length));
     if (name == nullptr)
-        return rejected(report_errno("Cannot allocate memory for installation directory string"));
+        return report_errno("Cannot allocate memory for installation directory string");
     file_descriptor dir_fd(open(name.get(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (!dir_fd)
-        return rejected(report_file_error("Cannot chdir to", target_dir, errno));
+        return report_file_error("Cannot chdir to", target_dir, errno);
     struct stat dir;
     if (fstat(dir_fd.get(), &dir) != 0)
-        return rejected(report_file_error("Cannot stat", target_dir, errno));
+        return report_file_error("Cannot stat", target_dir, errno);
     if (S_ISLNK(dir.st_mode))
-        return rejected(report("Refusing target directory %s: it is a symbolic link\n", target_dir));
+        return report("Refusing target directory %s: it is a symbolic link\n", target_dir);
     if (!S_ISDIR(dir.st_mode))
-        return rejected(report_file_error("Cannot chdir to", target_dir, ENOTDIR));
+        return report_file_error("Cannot chdir to", target_dir, ENOTDIR);
     if (check_trusted(target_dir, dir) != 0)
-        return file_descriptor();
+        return FAILURE;
     if (fchdir(dir_fd.get()) != 0)
-        return rejected(report_file_error("Cannot chdir to", target_dir, errno));
-    return dir_fd;
+        return report_file_error("Cannot chdir to", target_dir, errno);
+    entered = moved(dir_fd);
+    return 0;
 }

@@ -5,8 +5,9 @@
 #include "owned.h"
 
 // Makes the directory when it is missing, refuses one that a user other than
-// the running one or root controls, and enters it. The descriptor it was
-// entered through, for looking at its file system; none after a report.
-file_descriptor enter_target(const char *target_dir);
+// the running one or root controls, and enters it; 0 with the descriptor it
+// was entered through, for looking at its file system, or FAILURE after a
+// report.
+int enter_target(const char *target_dir, file_descriptor &entered);
 
 #endif
