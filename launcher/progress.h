@@ -26,6 +26,8 @@ public:
         if (done_ >= next_look_)
             look();
     }
+    // The bytes advanced so far.
+    uint64_t counted() const { return done_; }
     // Blanks what was drawn and leaves the cursor where it found it; nothing
     // is drawn afterwards. Call it before anything else is printed. One
     // terminal shows one meter at a time.

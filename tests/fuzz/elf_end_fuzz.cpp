@@ -1,5 +1,5 @@
-// Any bytes as the launcher's own file: the ELF end rule must return an end
-// or -1, never read out of bounds or overflow.
+// Any bytes as the launcher's own file: the ELF end rule must find an end or
+// fail, never read out of bounds or overflow.
 #include "elf_end.h"
 
 #include <cstdint>
@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FILE *stream = fmemopen(const_cast<uint8_t *>(data), size, "r");
     if (stream == nullptr)
         return 0;
-    find_elf_end(stream);
+    uint64_t end = 0;
+    find_elf_end(stream, end);
     fclose(stream);
     return 0;
 }

@@ -1,74 +1,13 @@
 #include "decode.h"
 
 #include "captured_reports.h"
-
-#include <gtest/gtest.h>
-
-#include <lzma.h>
-#include <zlib.h>
-#include <zstd.h>
+#include "compressed_samples.h"
+#include "progress.h"
 
 #include <cstring>
 #include <string>
 
 namespace {
-
-using bytes = std::string;
-
-// Compressible lines, then bytes that do not compress: more than one chunk
-// of the decoder's input and of its output whatever the codec.
-bytes sample(size_t lines = 15000, size_t noise = 300000)
-{
-    bytes data;
-    char line[64];
-    for (size_t i = 0; i < lines; ++i)
-        data.append(line, static_cast<size_t>(snprintf(line, sizeof line, "line %zu of the sample\n", i)));
-    uint32_t state = 12345;
-    for (size_t i = 0; i < noise; ++i) {
-        state = state * 1103515245 + 12345;
-        data += static_cast<char>(state >> 24);
-    }
-    return data;
-}
-
-// With its checksum and content size, as the zstd program writes a frame.
-bytes zstd_of(const bytes &data)
-{
-    ZSTD_CCtx *context = ZSTD_createCCtx();
-    ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 1);
-    bytes out(ZSTD_compressBound(data.size()), '\0');
-    const size_t size = ZSTD_compress2(context, out.data(), out.size(), data.data(), data.size());
-    ZSTD_freeCCtx(context);
-    EXPECT_FALSE(ZSTD_isError(size));
-    out.resize(size);
-    return out;
-}
-
-bytes xz_of(const bytes &data)
-{
-    bytes out(lzma_stream_buffer_bound(data.size()), '\0');
-    size_t size = 0;
-    EXPECT_EQ(lzma_easy_buffer_encode(1, LZMA_CHECK_CRC64, nullptr, reinterpret_cast<const uint8_t *>(data.data()),
-                                      data.size(), reinterpret_cast<uint8_t *>(out.data()), &size, out.size()),
-              LZMA_OK);
-    out.resize(size);
-    return out;
-}
-
-bytes gzip_of(const bytes &data)
-{
-    z_stream stream = {};
-    EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    bytes out(deflateBound(&stream, data.size()), '\0');
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef *>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
 
 FILE *stream_of(const bytes &data)
 {
@@ -84,15 +23,20 @@ struct copied {
     bytes reports;
 };
 
-// copy_payload from a file holding `stored` into a memory stream.
-copied copy_of(const bytes &stored)
+codec codec_of(const bytes &stored)
+{
+    return detect_codec(reinterpret_cast<const unsigned char *>(stored.data()), stored.size());
+}
+
+// copy_decoded from a file holding `stored` into a memory stream.
+copied copy_of(const bytes &stored, progress_meter *meter = nullptr)
 {
     FILE *from = stream_of(stored);
     char *buffer = nullptr;
     size_t size = 0;
     FILE *to = open_memstream(&buffer, &size);
     captured_reports reports;
-    const blocks_end end = copy_payload(from, to);
+    const blocks_end end = copy_decoded(from, codec_of(stored), to, meter);
     fclose(to);
     copied result = {end, bytes(buffer, size), reports.text()};
     free(buffer);
@@ -111,13 +55,6 @@ struct codec_case {
 };
 
 const codec_case CODECS[] = {{"zstd", zstd_of}, {"xz", xz_of}, {"gzip", gzip_of}};
-
-// A zstd frame header declaring a window of 2^log bytes and no content
-// size, then one empty last raw block.
-bytes zstd_window_frame(int log)
-{
-    return bytes("\x28\xB5\x2F\xFD\x00", 5) + static_cast<char>((log - 10) << 3) + bytes("\x01\x00\x00", 3);
-}
 
 } // namespace
 
@@ -187,7 +124,7 @@ TEST(CopyPayload, FailedWritesAndReadsAreTheCallersToReport)
         FILE *from = stream_of(stored);
         FILE *read_only = fopen("/dev/null", "r");  // every write fails
         captured_reports reports;
-        EXPECT_EQ(copy_payload(from, read_only), blocks_end::use_failed) << c.name;
+        EXPECT_EQ(copy_decoded(from, codec_of(stored), read_only), blocks_end::use_failed) << c.name;
         fclose(read_only);
         fclose(from);
         // A read that fails after the first block.
@@ -210,39 +147,62 @@ TEST(CopyPayload, FailedWritesAndReadsAreTheCallersToReport)
         FILE *failing = fopencookie(&state, "r", io);
         setvbuf(failing, nullptr, _IOFBF, 4096);
         FILE *sink = fopen("/dev/null", "w");
-        EXPECT_EQ(copy_payload(failing, sink), blocks_end::read_failed) << c.name;
+        EXPECT_EQ(copy_decoded(failing, codec_of(stored), sink), blocks_end::read_failed) << c.name;
         fclose(sink);
         fclose(failing);
         EXPECT_EQ(reports.text(), "") << c.name;
     }
 }
 
-TEST(PayloadTarSize, PlainIsTheStoredSize)
+// A frame cut right after its magic number is a frame cut short, not
+// bytes after the stream: four bytes are a frame's start.
+TEST(CopyPayload, AFrameCutAfterItsMagicIsCutShort)
 {
-    FILE *stream = stream_of("header" + sample(0, 5000));
-    EXPECT_EQ(payload_tar_size(stream, 6), 5000u);
-    fclose(stream);
+    const bytes data = sample(100, 0);
+    const copied magic_only = copy_of(zstd_of(data) + bytes("\x28\xB5\x2F\xFD", 4));
+    EXPECT_EQ(magic_only.end, blocks_end::bad_data);
+    EXPECT_EQ(magic_only.reports, refusal("zstd", "the stream is cut short"));
+    const copied three = copy_of(zstd_of(data) + bytes("\x28\xB5\x2F", 3));
+    EXPECT_EQ(three.reports, refusal("zstd", "unexpected bytes after the end of the stream"));
 }
 
-TEST(PayloadTarSize, ZstdFramesRecordTheirContentSizes)
+// Frames that end and start again across the decoder's 128 KiB reads.
+TEST(CopyPayload, ZstdFramesAcrossReads)
 {
-    const bytes one = sample(2000, 70000);
-    const bytes two = sample(10, 10);
-    const bytes run(300000, 'z');  // blocks of one repeated byte: one stored byte each
-    const bytes skippable = bytes("\x5A\x2A\x4D\x18\x02\x00\x00\x00" "ab", 10);
-    FILE *stream = stream_of("head" + zstd_of(one) + skippable + zstd_of(two) + zstd_of(run));
-    EXPECT_EQ(payload_tar_size(stream, 4), one.size() + two.size() + run.size());
-    fclose(stream);
+    const bytes one = sample(0, 200000);
+    const bytes two = sample(5000, 100000);
+    const copied result = copy_of(zstd_of(one) + zstd_of(two) + zstd_of(one));
+    EXPECT_EQ(result.end, blocks_end::done);
+    EXPECT_TRUE(result.out == one + two + one);
+    EXPECT_EQ(result.reports, "");
 }
 
-TEST(PayloadTarSize, UnknownWhereNothingRecordsIt)
+// The meter follows the stored bytes: a compressible payload is not shown
+// done while most of it is unread.
+TEST(CopyPayload, TheMeterCountsStoredBytes)
 {
-    const bytes data = sample(2000, 0);
-    const bytes frame = zstd_of(data);
-    for (const bytes &stored : {xz_of(data), gzip_of(data), zstd_window_frame(20), frame.substr(0, frame.size() - 1),
-                                frame + "x", frame + zstd_window_frame(20)}) {
-        FILE *stream = stream_of(stored);
-        EXPECT_EQ(payload_tar_size(stream, 0), 0u) << stored.size();
-        fclose(stream);
+    const bytes data = sample(200000, 0);
+    for (const codec_case &c : CODECS) {
+        const bytes stored = c.compress(data);
+        ASSERT_LT(stored.size() * 4, data.size()) << c.name;
+        progress_meter meter(stored.size());
+        EXPECT_EQ(copy_of(stored, &meter).end, blocks_end::done) << c.name;
+        EXPECT_EQ(meter.counted(), stored.size()) << c.name;
     }
+}
+
+// The largest dictionary the builder writes (--compress xz --window-log 27)
+// decodes. The stream is compressed with a small one; its block header then
+// declares 128 MiB, which the decoder allocates.
+TEST(CopyPayload, XzDecodesA128MiBDictionary)
+{
+    const bytes data = sample(3000, 1000);
+    const bytes stored = xz_with_dictionary(xz_of(data), 128 << 20);
+    const copied result = copy_of(stored);
+    EXPECT_EQ(result.reports, "");
+    EXPECT_EQ(result.end, blocks_end::done);
+    EXPECT_TRUE(result.out == data);
+    const copied larger = copy_of(xz_with_dictionary(xz_of(data), (128 << 20) + (1 << 20)));
+    EXPECT_EQ(larger.reports,
+              refusal("xz", "the stream needs more than 129 MiB of memory (a dictionary over 128 MiB)"));
 }

@@ -71,8 +71,9 @@ end_result elf_end_of(const std::vector<unsigned char> &bytes)
     EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), stream), bytes.size());
     fflush(stream);
     captured_reports reports;
-    const int64_t end = find_elf_end(stream);
-    end_result result{end, reports.text()};
+    uint64_t end = 0;
+    const int found = find_elf_end(stream, end);
+    end_result result{found == 0 ? static_cast<int64_t>(end) : found, reports.text()};
     fclose(stream);
     return result;
 }
@@ -175,16 +176,16 @@ TEST(ElfEnd, Failures)
         std::vector<unsigned char> bytes;
         std::string err;
     } cases[] = {
-        {"15 bytes", std::vector<unsigned char>(good.begin(), good.begin() + 15), "ELF ident read error: Success\n"},
-        {"empty", {}, "ELF ident read error: Success\n"},
+        {"15 bytes", std::vector<unsigned char>(good.begin(), good.begin() + 15), "ELF ident read error: unexpected end of file\n"},
+        {"empty", {}, "ELF ident read error: unexpected end of file\n"},
         {"bad magic", good, "ELF ident error\n"},
         {"class 0", good, "ELF ident error\n"},
         {"data 0", good, "ELF ident error\n"},
         {"version 2", good, "ELF ident error\n"},
         {"class 3", good, "Unknown ELF class\n"},
-        {"short header 32", std::vector<unsigned char>(good.begin(), good.begin() + 51), "ELF header read error: Success\n"},
+        {"short header 32", std::vector<unsigned char>(good.begin(), good.begin() + 51), "ELF header read error: unexpected end of file\n"},
         {"no table", good, "Cannot find ELF section header\n"},
-        {"short table", std::vector<unsigned char>(good.begin(), good.end() - 1), "ELF section header read error: Success\n"},
+        {"short table", std::vector<unsigned char>(good.begin(), good.end() - 1), "ELF section header read error: unexpected end of file\n"},
     };
     cases[2].bytes[3] = 'G';
     cases[3].bytes[4] = 0;
@@ -203,7 +204,7 @@ TEST(ElfEnd, Elf64ShortHeaderAndZeroTableOffset)
 {
     std::vector<unsigned char> good = build(typical(2));
     EXPECT_EQ(elf_end_of(std::vector<unsigned char>(good.begin(), good.begin() + 63)).err,
-              "ELF header read error: Success\n");
+              "ELF header read error: unexpected end of file\n");
     put_le(good, 40, 0, 8);
     EXPECT_EQ(elf_end_of(good).err, "Cannot find ELF section header\n");
 }
@@ -228,7 +229,9 @@ TEST(ElfEnd, RealLaunchersEndAtTheirFileSize)
         ASSERT_NE(stream, nullptr) << path;
         struct stat st;
         ASSERT_EQ(stat(path, &st), 0);
-        EXPECT_EQ(find_elf_end(stream), static_cast<int64_t>(st.st_size)) << path;
+        uint64_t end = 0;
+        EXPECT_EQ(find_elf_end(stream, end), 0) << path;
+        EXPECT_EQ(end, static_cast<uint64_t>(st.st_size)) << path;
         fclose(stream);
     }
 }

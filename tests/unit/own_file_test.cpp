@@ -61,9 +61,10 @@ protected:
     std::string lookup(const char *argv0)
     {
         captured_reports reports;
-        const heap_string path = find_own_file(argv0);
+        heap_string path;
+        const int found = find_own_file(argv0, path);
         const std::string err = reports.text();
-        if (path == nullptr)
+        if (found != 0)
             return "!" + err;
         EXPECT_EQ(err, "");
         return path.get();
