@@ -141,6 +141,7 @@ int run_image(int argc, char **argv, file_stream own_stream, int64_t elf_end, te
 
 int run(int argc, char **argv)
 {
+    buffer_stdout();
     catch_interrupts();
     const heap_string own_path = find_own_file(argv[0]);
     if (own_path == nullptr)
