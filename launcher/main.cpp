@@ -157,6 +157,7 @@ int run_image(int argc, char **argv, file_stream own_stream, uint64_t elf_end, u
 // executable image ends: a bare launcher ends there, an image goes on.
 int run(int argc, char **argv)
 {
+    buffer_stdout();
     catch_interrupts();
     heap_string own_path;
     if (find_own_file(argv[0], own_path) != 0)

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <stdarg.h>
 #include <string.h>
+#include <unistd.h>
 
 namespace {
 
@@ -80,6 +81,12 @@ int report_end_of_file(const char *context)
 int report_file_error(const char *failed, const char *name, int error)
 {
     return report("%s %s: %s\n", failed, name, error_text(error));
+}
+
+void buffer_stdout()
+{
+    static char buffer[4096];
+    setvbuf(stdout, buffer, isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF, sizeof buffer);
 }
 
 void flush_stdout()

@@ -31,6 +31,11 @@ constexpr uint64_t size_b_to_kb(uint64_t size)
     return (size + 1023) / 1024;
 }
 
+// Gives stdout a buffer of 4 KiB, line-buffered on a terminal: every text
+// the launcher prints between two flushes fits, so that a failed write
+// shows at the flush, with its cause. Called before any output.
+void buffer_stdout();
+
 // Flushes stdout, remembering why the first failed flush failed.
 void flush_stdout();
 

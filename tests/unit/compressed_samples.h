@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <lzma.h>
-#include <zlib.h>
-#include <zstd.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -32,43 +32,40 @@ inline bytes sample(size_t lines = 15000, size_t noise = 300000)
     return data;
 }
 
+// The codec's own program compressing data from a file, as the builder
+// runs it: the decoders are all the launcher has of the libraries.
+inline bytes compressed(const char *command, const bytes &data)
+{
+    char name[] = "/tmp/compressed_samples.XXXXXX";
+    const int fd = mkstemp(name);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+    close(fd);
+    const std::string line = std::string(command) + " " + name;
+    FILE *pipe = popen(line.c_str(), "r");
+    bytes out;
+    char buffer[65536];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+    EXPECT_EQ(pclose(pipe), 0) << line;
+    unlink(name);
+    return out;
+}
+
 // With its checksum and content size, as the zstd program writes a frame.
 inline bytes zstd_of(const bytes &data)
 {
-    ZSTD_CCtx *context = ZSTD_createCCtx();
-    ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 1);
-    bytes out(ZSTD_compressBound(data.size()), '\0');
-    const size_t size = ZSTD_compress2(context, out.data(), out.size(), data.data(), data.size());
-    ZSTD_freeCCtx(context);
-    EXPECT_FALSE(ZSTD_isError(size));
-    out.resize(size);
-    return out;
+    return compressed("zstd -q -3 -c --", data);
 }
 
 inline bytes xz_of(const bytes &data)
 {
-    bytes out(lzma_stream_buffer_bound(data.size()), '\0');
-    size_t size = 0;
-    EXPECT_EQ(lzma_easy_buffer_encode(1, LZMA_CHECK_CRC64, nullptr, reinterpret_cast<const uint8_t *>(data.data()),
-                                      data.size(), reinterpret_cast<uint8_t *>(out.data()), &size, out.size()),
-              LZMA_OK);
-    out.resize(size);
-    return out;
+    return compressed("xz -1 -c --check=crc64 --", data);
 }
 
 inline bytes gzip_of(const bytes &data)
 {
-    z_stream stream = {};
-    EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    bytes out(deflateBound(&stream, data.size()), '\0');
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef *>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
+    return compressed("gzip -6 -n -c --", data);
 }
 
 // A zstd frame header declaring a window of 2^log bytes and no content
@@ -79,19 +76,25 @@ inline bytes zstd_window_frame(int log)
 }
 
 // The single-block stream with its block header declaring another LZMA2
-// dictionary size; the data decodes the same with any larger one.
-inline bytes xz_with_dictionary(bytes stream, uint32_t dictionary_size)
+// dictionary, by the filter's property byte: 2^(n/2 + 12) bytes for an even
+// n (28: 64 MiB, 30: 128 MiB), 3 * 2^(n/2 + 11) for an odd one (31: 192 MiB).
+// The data decodes the same with any larger dictionary.
+inline bytes xz_with_dictionary(bytes stream, unsigned char dictionary_byte)
 {
-    uint8_t *header = reinterpret_cast<uint8_t *>(&stream[LZMA_STREAM_HEADER_SIZE]);
-    lzma_filter filters[LZMA_FILTERS_MAX + 1];
-    lzma_block block = {};
-    block.check = LZMA_CHECK_CRC64;
-    block.filters = filters;
-    block.header_size = lzma_block_header_size_decode(header[0]);
-    EXPECT_EQ(lzma_block_header_decode(&block, nullptr, header), LZMA_OK);
-    static_cast<lzma_options_lzma *>(filters[0].options)->dict_size = dictionary_size;
-    EXPECT_EQ(lzma_block_header_encode(&block, header), LZMA_OK);
-    lzma_filters_free(filters, nullptr);
+    unsigned char *header = reinterpret_cast<unsigned char *>(&stream[LZMA_STREAM_HEADER_SIZE]);
+    const size_t header_size = (static_cast<size_t>(header[0]) + 1) * 4;
+    size_t at = 2;
+    // The compressed and uncompressed sizes, where the flags say they are stored.
+    for (const unsigned char present : {0x40, 0x80})
+        if ((header[1] & present) != 0)
+            while ((header[at++] & 0x80) != 0) {
+            }
+    EXPECT_EQ(header[at], LZMA_FILTER_LZMA2);
+    EXPECT_EQ(header[at + 1], 1);
+    header[at + 2] = dictionary_byte;
+    const uint32_t crc = lzma_crc32(header, header_size - 4, 0);
+    for (size_t i = 0; i < 4; ++i)
+        header[header_size - 4 + i] = static_cast<unsigned char>(crc >> (8 * i));
     return stream;
 }
 
