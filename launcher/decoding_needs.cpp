@@ -273,7 +273,7 @@ decoding_needs gzip_needs(int fd, uint64_t at, uint64_t end)
 
 decoding_needs inspect_stream(int fd, uint64_t start, uint64_t end)
 {
-    unsigned char magic[CODEC_MAGIC_SIZE];
+    unsigned char magic[CODEC_MAGIC_SIZE] = {};
     const size_t got = start < end ? read_at(fd, start, magic, sizeof magic) : 0;
     switch (detect_codec(magic, got)) {
     case codec::zstd:

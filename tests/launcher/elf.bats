@@ -24,49 +24,49 @@ damaged() {
 @test "an own file shorter than the identification" {
     head -c 10 bare >short
     chmod 755 short
-    check_run "" $'ELF ident read error: Success\n' 255 -- launch_as ./short ./bare --version
+    check_run "" $'ELF ident read error: unexpected end of file\n' 255 -- launch_unchecked ./short ./bare --version
 }
 
 @test "an own file that ends inside the file header" {
     head -c 40 bare >short
     chmod 755 short
-    check_run "" $'ELF header read error: Success\n' 255 -- launch_as ./short ./bare --version
+    check_run "" $'ELF header read error: unexpected end of file\n' 255 -- launch_unchecked ./short ./bare --version
 }
 
 @test "an own file that is not ELF" {
     printf '#!/bin/sh\necho this is no launcher\n' >script
     chmod 755 script
-    check_run "" $'ELF ident error\n' 255 -- launch_as ./script ./bare --version
+    check_run "" $'ELF ident error\n' 255 -- launch_unchecked ./script ./bare --version
 }
 
 @test "class 0, an unknown class 3 and version 2 are refused; data encoding 2 is not" {
     damaged c0 4 '\0'
-    check_run "" $'ELF ident error\n' 255 -- launch_as ./c0 ./bare --version
+    check_run "" $'ELF ident error\n' 255 -- launch_unchecked ./c0 ./bare --version
     damaged c3 4 '\3'
-    check_run "" $'Unknown ELF class\n' 255 -- launch_as ./c3 ./bare --version
+    check_run "" $'Unknown ELF class\n' 255 -- launch_unchecked ./c3 ./bare --version
     damaged v2 6 '\2'
-    check_run "" $'ELF ident error\n' 255 -- launch_as ./v2 ./bare --version
+    check_run "" $'ELF ident error\n' 255 -- launch_unchecked ./v2 ./bare --version
     damaged d2 5 '\2'
-    check_run "Vorlan Installer $VORLAN_VERSION"$'\n' "" 0 -- launch_as ./d2 ./bare --version
-    check_run "" $'This installer does not contain an embedded archive\n' 255 -- launch_as ./d2 ./bare
+    check_run "Vorlan Installer $VORLAN_VERSION"$'\n' "" 0 -- launch_unchecked ./d2 ./bare --version
+    check_run "" $'This installer does not contain an embedded archive\n' 255 -- launch_unchecked ./d2 ./bare
 }
 
 @test "no section header table" {
     damaged noshdr "$SHOFF" "$(printf '\\0%.0s' $(seq "$SHOFF_LEN"))"
-    check_run "" $'Cannot find ELF section header\n' 255 -- launch_as ./noshdr ./bare --version
+    check_run "" $'Cannot find ELF section header\n' 255 -- launch_unchecked ./noshdr ./bare --version
 }
 
 @test "a section header table cut short" {
     head -c $((E - 20)) bare >cut
     chmod 755 cut
-    check_run "" $'ELF section header read error: Success\n' 255 -- launch_as ./cut ./bare --version
+    check_run "" $'ELF section header read error: unexpected end of file\n' 255 -- launch_unchecked ./cut ./bare --version
 }
 
 @test "an image end beyond the file makes it an image without a header" {
     # No sections and a table offset past the end of the file.
     damaged far "$SHNUM" '\0\0'
     le64 $((E + 100)) | head -c "$SHOFF_LEN" | dd of=far bs=1 seek="$SHOFF" conv=notrunc status=none
-    check_run "" $'Archive size read error\n' 255 -- launch_as ./far ./bare --info
+    check_run "" $'Archive size read error\n' 255 -- launch_unchecked ./far ./bare --info
 }
 
 @test "an ELF64 section end at or above 2^63 makes it an image without a header" {
@@ -77,7 +77,7 @@ damaged() {
     table=$(od -An -t u8 -j "$SHOFF" -N 8 bare)
     cp bare far
     le64 $((1 << 63)) | dd of=far bs=1 seek=$((table + 24)) conv=notrunc status=none
-    check_run "" $'Archive size read error\n' 255 -- launch_as ./far ./bare --info
+    check_run "" $'Archive size read error\n' 255 -- launch_unchecked ./far ./bare --info
 }
 
 @test "one byte appended to a bare launcher makes it an image" {

@@ -29,11 +29,24 @@ teardown() { teardown_image_test; }
     [ -f setup.run.dir/install.sh ]
 }
 
+# The search order shows where the file found is another than the one that
+# runs: without /proc the launcher reads it, with /proc it refuses it.
 @test "the first executable match in PATH is the file read" {
     info 0 setup.run.dir
-    check_run "$INFO" "" 0 -- with_path "$WORK/other:$WORK/bin" launch_as setup.run "$WORK/bin/setup.run" --info
+    check_run "$INFO" "" 0 -- with_path "$WORK/other:$WORK/bin" launch_unchecked setup.run "$WORK/bin/setup.run" --info
     info "$KB" setup.run.dir
-    check_run "$INFO" "" 0 -- with_path "$WORK/bin:$WORK/other" launch_as setup.run "$WORK/bin/setup.run" --info
+    check_run "$INFO" "" 0 -- with_path "$WORK/bin:$WORK/other" launch_unchecked setup.run "$WORK/bin/setup.run" --info
+}
+
+@test "a name that finds another image than the one that runs: refused, nothing extracted" {
+    check_run "" "Refusing to read $WORK/other/setup.run: it is not the running program"$'\n' 255 -- \
+        with_path "$WORK/other:$WORK/bin" launch_as setup.run "$WORK/bin/setup.run" --noexec
+    check_run "" "Refusing to read $WORK/bin/setup.run: it is not the running program"$'\n' 255 -- \
+        launch_as "$WORK/bin/setup.run" "$WORK/other/setup.run" --check
+    [ -z "$(ls -A)" ]
+    # A symbolic link to the image that runs is that image.
+    ln -s "$WORK/bin/setup.run" link.run
+    check_run "$VERIFIED" "" 0 -- launch_as ./link.run "$WORK/bin/setup.run" --check
 }
 
 @test "a match without execute permission is passed over" {
@@ -47,11 +60,11 @@ teardown() { teardown_image_test; }
 @test "an empty PATH element stands for the working directory" {
     cp "$WORK/other/setup.run" .
     info 0 setup.run.dir
-    check_run "$INFO" "" 0 -- with_path "$WORK/empty::$WORK/bin" launch_as setup.run "$WORK/bin/setup.run" --info
-    check_run "$INFO" "" 0 -- with_path "$WORK/empty:" launch_as setup.run "$WORK/bin/setup.run" --info
-    check_run "$INFO" "" 0 -- with_path "" launch_as setup.run "$WORK/bin/setup.run" --info
+    check_run "$INFO" "" 0 -- with_path "$WORK/empty::$WORK/bin" launch_unchecked setup.run "$WORK/bin/setup.run" --info
+    check_run "$INFO" "" 0 -- with_path "$WORK/empty:" launch_unchecked setup.run "$WORK/bin/setup.run" --info
+    check_run "$INFO" "" 0 -- with_path "" launch_unchecked setup.run "$WORK/bin/setup.run" --info
     info "$KB" setup.run.dir
-    check_run "$INFO" "" 0 -- with_path "$WORK/bin:" launch_as setup.run "$WORK/bin/setup.run" --info
+    check_run "$INFO" "" 0 -- with_path "$WORK/bin:" launch_unchecked setup.run "$WORK/bin/setup.run" --info
 }
 
 @test "a PATH element ending in a slash works" {

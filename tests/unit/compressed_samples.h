@@ -85,7 +85,7 @@ inline bytes xz_with_dictionary(bytes stream, unsigned char dictionary_byte)
     const size_t header_size = (static_cast<size_t>(header[0]) + 1) * 4;
     size_t at = 2;
     // The compressed and uncompressed sizes, where the flags say they are stored.
-    for (const unsigned char present : {0x40, 0x80})
+    for (const int present : {0x40, 0x80})
         if ((header[1] & present) != 0)
             while ((header[at++] & 0x80) != 0) {
             }

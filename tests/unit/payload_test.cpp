@@ -11,7 +11,7 @@
 
 namespace {
 
-// read_payload of a file that holds exactly `bytes`.
+// read_payload of the whole file behind the stream.
 int read_of(FILE *stream, uint64_t elf_end, payload &read)
 {
     fflush(stream);
@@ -19,9 +19,9 @@ int read_of(FILE *stream, uint64_t elf_end, payload &read)
     return read_payload(stream, elf_end, static_cast<uint64_t>(ftell(stream)), read);
 }
 
-std::string digest_of(const std::string &bytes)
+std::string digest_of(const std::string &data)
 {
-    FILE *stream = stream_of(bytes);
+    FILE *stream = stream_of(data);
     unsigned char digest[DIGEST_SIZE];
     EXPECT_EQ(compute_digest(stream, digest), 0);
     fclose(stream);
