@@ -145,6 +145,43 @@ extract_into_tmpfs() {
     [ -z "$(ls -A extracted)" ]
 }
 
+@test "xz and gzip payloads: the sizes their streams and members record count, nothing extracted" {
+    pages_payload 24
+    local codec
+    for codec in xz gzip; do
+        rm -rf t extracted fit.tar.*
+        # Two streams or members: the sum counts.
+        head -c 49152 fit.tar | "$codec" -c >"fit.tar.$codec"
+        tail -c +49153 fit.tar | "$codec" -c >>"fit.tar.$codec"
+        make_image fitimg "fit.tar.$codec"
+        extract_into_tmpfs 24 ""
+        [ "$(cat status)" = 255 ]
+        [ "$(cat out)" = "Verifying archive integrity... Succeed." ]
+        [ "$(cat err)" = "Not enough free space in t: 99 KB needed, 96 KB available" ]
+        [ -z "$(ls -A extracted)" ]
+    done
+}
+
+@test "a decoder that needs more memory than ulimit -v allows: one line, 255, no target made" {
+    [ -z "$EMULATOR" ] || skip "qemu-user reserves more address space than the limit"
+    mkdir big
+    printf 'echo big\n' >big/install.sh
+    head -c $((80 << 20)) /dev/zero >big/data
+    tar -C big -cf big.tar install.sh data
+    zstd -q -1 --long=26 big.tar
+    xz -q -T1 --lzma2=dict=64MiB -k big.tar
+    local codec
+    for codec in zst xz; do
+        make_image "big.$codec.run" "big.tar.$codec"
+        run bash -c "ulimit -v 40000 && ./big.$codec.run --target t"
+        [ "$status" = 255 ]
+        [ "${lines[0]}" = "Verifying archive integrity... Succeed." ]
+        [[ "${lines[1]}" == "Not enough memory to decode the payload ("*"): "*" KB needed, the process may allocate 40000 KB" ]]
+        [ "${#lines[@]}" = 2 ]
+        [ ! -e t ]
+    done
+}
+
 @test "a tar that just fits the target's free space is extracted and its script run" {
     pages_payload 24
     extract_into_tmpfs 25 ""

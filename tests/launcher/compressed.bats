@@ -79,18 +79,30 @@ refused() {
     done
 }
 
-@test "--info shows the stored size, --check verifies the stored bytes" {
+@test "--info shows the stored size and the unpacked one, --check verifies the stored bytes" {
     compress zstd p.tar >p.tar.zstd
     image_of zstd p.tar.zstd
     local kb=$((($(stat -c %s p.tar.zstd) + 1023) / 1024))
     [ "$kb" -lt $((($(stat -c %s p.tar) + 1023) / 1024)) ]
     info "$kb" zstd.run.dir
-    check_run "$INFO" "" 0 -- launch ./zstd.run --info
+    check_run "$INFO""Unpacked size: $((($(stat -c %s p.tar) + 1023) / 1024)) KB"$'\n' "" 0 -- launch ./zstd.run --info
     check_run "$VERIFIED" "" 0 -- launch ./zstd.run --check
     # A flipped stored byte fails the check, as in a plain payload.
     printf X | dd of=zstd.run bs=1 seek=$((E + HEADER_SIZE + 1000)) conv=notrunc status=none
     check_run $'Verifying archive integrity... Failed.\n' "" 255 -- launch ./zstd.run
     [ ! -e zstd.run.dir ]
+}
+
+@test "--info of each codec: the unpacked size its stream records, in whole kilobytes" {
+    local codec kb
+    kb=$((($(stat -c %s p.tar) + 1023) / 1024))
+    for codec in $CODECS; do
+        compress "$codec" p.tar >"p.tar.$codec"
+        cat "p.tar.$codec" "p.tar.$codec" >"p2.tar.$codec"
+        image_of "$codec" "p2.tar.$codec"
+        info $((($(stat -c %s "p2.tar.$codec") + 1023) / 1024)) "$codec.run.dir"
+        check_run "$INFO""Unpacked size: $((2 * kb)) KB"$'\n' "" 0 -- launch "./$codec.run" --info
+    done
 }
 
 @test "concatenated frames, streams and members decode as one; zstd may start with a skippable frame" {
