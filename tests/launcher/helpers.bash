@@ -34,13 +34,20 @@ launch_as() {
     fi
 }
 
-# launch_unchecked ARGV0 FILE [ARGS...]: launch_as where /proc is hidden
-# under an empty tmpfs (programs named by path: PATH is the test's), so that the launcher cannot tell which file runs and
-# reads the one ARGV0 names, as it does on a machine without /proc.
-launch_unchecked() {
+# skip_unless_proc_can_hide: skips the test for the sanitized launcher, whose
+# runtime reads /proc. Called first where PATH is changed around the run.
+skip_unless_proc_can_hide() {
     case $LAUNCHER in
     *-asan) skip "the sanitizers' runtime needs /proc" ;;
     esac
+}
+
+# launch_unchecked ARGV0 FILE [ARGS...]: launch_as where /proc is hidden
+# under an empty tmpfs (programs named by path: PATH is the test's), so that the launcher cannot tell which file runs and
+# reads the one ARGV0 names, as it does on a machine without /proc.
+# shellcheck disable=SC2016 # the script expands its own arguments
+launch_unchecked() {
+    skip_unless_proc_can_hide
     /usr/bin/unshare -m /bin/bash -c '/bin/mount -t tmpfs vorlan-no-proc /proc || exit 1
         if [ -n "$0" ]; then exec "$0" -0 "$1" "${@:2}"; fi
         exec -a "$1" "${@:2}"' "$EMULATOR" "$@"
