@@ -8,7 +8,6 @@
 #include <errno.h>
 
 #include <lzma.h>
-#include <zlib.h>
 #define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameHeader and the decoder's size for a window
 #include <zstd.h>
 
@@ -33,7 +32,7 @@ size_t read_at(int fd, uint64_t at, unsigned char *buffer, size_t size)
 // the tar can be.
 decoding_needs unrecorded(decoding_needs needs)
 {
-    needs.size_exact = false;
+    needs.size_recorded = false;
     return needs;
 }
 
@@ -79,7 +78,7 @@ decoding_needs zstd_needs(int fd, uint64_t at, uint64_t end)
     constexpr uint64_t CHECKSUM_SIZE = 4;
     decoding_needs needs;
     needs.format = codec::zstd;
-    needs.size_exact = true;
+    needs.size_recorded = true;
     while (at < end) {
         unsigned char field[ZSTD_FRAMEHEADERSIZE_MAX];
         const size_t got = read_at(fd, at, field, sizeof field);
@@ -94,7 +93,7 @@ decoding_needs zstd_needs(int fd, uint64_t at, uint64_t end)
         const size_t window = frame.windowSize > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(frame.windowSize);
         need_memory(needs, ZSTD_estimateDStreamSize(window));
         if (frame.frameContentSize == ZSTD_CONTENTSIZE_UNKNOWN)
-            needs.size_exact = false;
+            needs.size_recorded = false;
         else if (!add_size(needs, frame.frameContentSize))
             return unrecorded(needs);
         at = zstd_blocks_end(fd, at + frame.headerSize, end);
@@ -170,7 +169,7 @@ decoding_needs xz_needs(int fd, uint64_t start, uint64_t end)
 {
     decoding_needs needs;
     needs.format = codec::xz;
-    needs.size_exact = true;
+    needs.size_recorded = true;
     uint64_t at = end;
     while (at > start) {
         unsigned char field[LZMA_STREAM_HEADER_SIZE];
@@ -205,67 +204,24 @@ decoding_needs xz_needs(int fd, uint64_t start, uint64_t end)
     return needs;
 }
 
-struct inflate_guard {
-    z_stream stream = {};
-    bool open = false;
-    ~inflate_guard()
-    {
-        if (open)
-            inflateEnd(&stream);
-    }
-};
-
-// Each member inflated to its end, the output counted and dropped; the
-// trailer, which zlib checks against the count modulo 2^32, wraps for
-// members over 4 GiB, the count does not.
-decoding_needs gzip_needs(int fd, uint64_t at, uint64_t end)
+// A gzip member records its decoded size modulo 2^32 in the last four bytes
+// of its trailer, and where it ends only in its compressed bits: the stream's
+// last four bytes, as gzip -l reads them, are the last member's size, which
+// the builder's single member under 4 GiB makes the tar's. Earlier members'
+// trailers are found only by inflating the whole stream, once more than the
+// extraction does: they and what a member over 4 GiB wraps go uncounted.
+decoding_needs gzip_needs(int fd, uint64_t start, uint64_t end)
 {
+    constexpr uint64_t HEADER_SIZE = 10;
+    constexpr size_t ISIZE_SIZE = 4;
+    constexpr uint64_t TRAILER_SIZE = 8;
     decoding_needs needs;
     needs.format = codec::gzip;
-    inflate_guard guard;
-    z_stream &stream = guard.stream;
-    guard.open = inflateInit2(&stream, 16 + MAX_WBITS) == Z_OK;
-    if (!guard.open)
+    unsigned char field[ISIZE_SIZE];
+    if (end - start < HEADER_SIZE + TRAILER_SIZE || read_at(fd, end - ISIZE_SIZE, field, sizeof field) != sizeof field)
         return needs;
-    static unsigned char in[128 * 1024];
-    static unsigned char out[128 * 1024];
-    uint64_t member_size = 0;
-    bool member_ended = false;
-    while (at < end) {
-        const size_t want = end - at < sizeof in ? static_cast<size_t>(end - at) : sizeof in;
-        const size_t got = read_at(fd, at, in, want);
-        if (got == 0)
-            return unrecorded(needs);
-        at += got;
-        stream.next_in = in;
-        stream.avail_in = static_cast<uInt>(got);
-        for (;;) {
-            if (member_ended) {
-                if (stream.avail_in == 0)
-                    break;
-                inflateReset(&stream);
-                member_ended = false;
-            }
-            stream.next_out = out;
-            stream.avail_out = sizeof out;
-            const int result = inflate(&stream, Z_NO_FLUSH);
-            // Z_BUF_ERROR: nothing more comes out before more goes in.
-            if (result == Z_BUF_ERROR)
-                break;
-            if (result != Z_OK && result != Z_STREAM_END)
-                return unrecorded(needs);
-            member_size += sizeof out - stream.avail_out;
-            if (result == Z_STREAM_END) {
-                if (!add_size(needs, member_size))
-                    return unrecorded(needs);
-                member_size = 0;
-                member_ended = true;
-            } else if (stream.avail_in == 0 && stream.avail_out > 0) {
-                break;
-            }
-        }
-    }
-    needs.size_exact = member_ended;
+    needs.decoded_size = load_le(field, sizeof field);
+    needs.size_recorded = true;
     return needs;
 }
 
@@ -287,6 +243,6 @@ decoding_needs inspect_stream(int fd, uint64_t start, uint64_t end)
     }
     decoding_needs needs;
     needs.decoded_size = end - start;
-    needs.size_exact = true;
+    needs.size_recorded = true;
     return needs;
 }

@@ -32,7 +32,7 @@ void show_info(const payload &stored, const char *target_dir)
     fputs("Script to run after the extraction: ./install.sh\n", stdout);
     printf("directory %s is permanent\n", target_dir);
     // What lands on disk, where a compressed stream records it.
-    if (stored.needs.format != codec::none && stored.needs.size_exact)
+    if (stored.needs.format != codec::none && stored.needs.size_recorded)
         printf("Unpacked size: %llu KB\n", static_cast<unsigned long long>(size_b_to_kb(stored.needs.decoded_size)));
 }
 

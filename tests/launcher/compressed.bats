@@ -94,14 +94,17 @@ refused() {
 }
 
 @test "--info of each codec: the unpacked size its stream records, in whole kilobytes" {
-    local codec kb
+    local codec kb unpacked
     kb=$((($(stat -c %s p.tar) + 1023) / 1024))
     for codec in $CODECS; do
         compress "$codec" p.tar >"p.tar.$codec"
         cat "p.tar.$codec" "p.tar.$codec" >"p2.tar.$codec"
         image_of "$codec" "p2.tar.$codec"
         info $((($(stat -c %s "p2.tar.$codec") + 1023) / 1024)) "$codec.run.dir"
-        check_run "$INFO""Unpacked size: $((2 * kb)) KB"$'\n' "" 0 -- launch "./$codec.run" --info
+        # Two frames or streams count twice; of two gzip members, the last.
+        unpacked=$((2 * kb))
+        [ "$codec" != gzip ] || unpacked=$kb
+        check_run "$INFO""Unpacked size: $unpacked KB"$'\n' "" 0 -- launch "./$codec.run" --info
     done
 }
 

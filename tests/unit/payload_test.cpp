@@ -74,7 +74,7 @@ TEST(ReadPayload, TellsTheCodecAndTheDecodedSize)
     EXPECT_EQ(read_of(stream, 3, read), 0);
     EXPECT_EQ(read.needs.format, codec::xz);
     EXPECT_EQ(read.needs.decoded_size, tar.size());
-    EXPECT_TRUE(read.needs.size_exact);
+    EXPECT_TRUE(read.needs.size_recorded);
     fclose(stream);
 }
 
