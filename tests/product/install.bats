@@ -106,6 +106,7 @@ started() {
         echo \"\$pid\" > \"\$K/pid\"
         if alive \"\$pid\"; then echo alive; else echo dead; fi > \"\$K/alive\"
         tr '\\0' ' ' < /proc/\$pid/cmdline > \"\$K/cmdline\"
+        readlink /proc/\$pid/cwd > \"\$K/cwd\"
         cp $STATUS_FILE \"\$K/status\"
         $INIT status > \"\$K/status-out\"
         echo \"\$?\" >> \"\$K/status-out\"
@@ -123,6 +124,8 @@ started() {
     [ "$(tail -n 1 "$K/out")" = "$P: Vorlan Cresta Proxy 1100-201805310 installed" ]
     [ "$(cat "$K/alive")" = alive ]
     [ "$(cat "$K/cmdline")" = "/bin/sh /opt/vorlansoft/cresta-proxy/bin/vlproxy -c /etc/opt/vorlansoft/cresta-proxy/vlproxy.conf run " ]
+    # Not the package directory it was installed from.
+    [ "$(cat "$K/cwd")" = / ]
     [ "$(head -n 2 "$K/status")" = $'state=ok\ncertificate=/etc/opt/ssl/server.pem' ]
     [ "$(cat "$K/status-out")" = "vlproxy is running (pid $pid)."$'\n0' ]
     [ "$(cat "$K/remove-rc")" = 0 ]
