@@ -4,6 +4,7 @@
 # file.
 
 load helpers
+load ../helpers/namespace
 
 setup() {
     setup_builder_test
@@ -96,14 +97,55 @@ Try 'vorlan-mkinstaller --help' for more information." ]
 }
 
 @test "an image that fails its check is not committed" {
-    # Writes the tar where the image belongs: no launcher, no check.
+    # Its own bytes, a header of zeros and the tar, as a launcher lays them
+    # out, but the image it makes fails --check.
     # shellcheck disable=SC2016 # the stand-in's own parameters
-    stand_in '[ "$1" = --create ] && cp "$3" "$2" && chmod 0755 "$2"'
+    stand_in '[ "$1" = --create ] && { cat "$0"; head -c 24 /dev/zero; cat "$3"; } >"$2" && chmod 0755 "$2"'
     run "$MKINSTALLER" --launcher "$K/launcher" "$K/app" "$K/out"
     [ "$status" -eq 1 ]
     [[ "$output" == "vorlan-mkinstaller: $K/out: the new image fails its check: "* ]]
     [ ! -e "$K/out" ]
     [ -z "$(leftovers "$K")" ]
+}
+
+@test "--launcher naming a program that writes no image: not a Vorlan launcher, nothing left" {
+    echo earlier >"$K/out"
+    run "$MKINSTALLER" --launcher /bin/true "$K/app" "$K/out"
+    [ "$status" -eq 1 ]
+    [ "$output" = "vorlan-mkinstaller: /bin/true is not a Vorlan launcher" ]
+    [ "$(cat "$K/out")" = earlier ]
+    [ -z "$(leftovers "$K")" ]
+}
+
+@test "an output directory on a read-only mount: one message with the reason, nothing left" {
+    mkdir "$K/ro"
+    run in_private_ns tmpfs:ro:"$K/ro" -- "$MKINSTALLER" --arch x86_64 "$K/app" "$K/ro/out"
+    [ "$status" -eq 1 ]
+    [ "$output" = "vorlan-mkinstaller: $K/ro/out: cannot create a temporary file in $K/ro: Read-only file system" ]
+    [ -z "$(leftovers "$K")" ]
+}
+
+@test "once written, the new image is read in full once, by its check" {
+    command -v strace >/dev/null || skip "strace is not installed"
+    head -c 2000000 /dev/urandom >"$K/app/noise"
+    cd "$K"
+    strace -ff -qq -y -s 64 -o trace -e trace=execve,read,pread64,readv,preadv -e signal=none \
+        "$MKINSTALLER" --arch x86_64 --compress none app out.run >/dev/null
+    # Per process: the arguments of its program and the bytes it read from
+    # the image under either name; the processes that read 2 MB of it.
+    awk -v least=2000000 '
+        FNR == 1 { if (got >= least) print args; got = 0; args = "" }
+        /^execve\(/ {
+            args = $0
+            sub(/^execve\("[^"]*", \[/, "", args)
+            sub(/\].*/, "", args)
+            gsub(/\.out\.run\.[A-Za-z0-9]+/, ".out.run.XXXXXX", args)
+        }
+        /^(read|pread64|readv|preadv)\([0-9]+<[^>]*\/(\.out\.run\.[A-Za-z0-9]+|out\.run)>/ && match($0, /= [0-9]+$/) {
+            got += substr($0, RSTART + 2)
+        }
+        END { if (got >= least) print args }' trace.* >readers
+    [ "$(cat readers)" = '"././.out.run.XXXXXX", "--check"' ]
 }
 
 @test "SIGHUP, SIGINT or SIGTERM while the launcher writes: 128+N at once, the launcher stopped, nothing left" {
@@ -158,7 +200,7 @@ wait'
     [ "$(tail -n 1 calls)" = "fsync(<$(pwd -P)/sub>) = 0" ]
 }
 
-@test "the summary: path, sizes, entries, MD5 and the customer's command" {
+@test "the summary: path, sizes, entries, the stored payload's MD5 and the customer's command" {
     mkdir "$K/app/sub"
     : >"$K/app/sub/.hidden"
     run "$MKINSTALLER" --arch x86_64 "$K/app" "$K/setup.run"
@@ -170,7 +212,7 @@ wait'
 Size:       $(stat -c %s "$K/setup.run") bytes (x86_64 launcher)
 Payload:    $(stat -c %s "$K/payload.tar") bytes, 4 entries
 Stored:     $(stat -c %s "$K/payload.tar.zstd") bytes, zstd level 19, window 128 MiB, ${lines[3]##*, }
-MD5:        $(md5sum <"$K/setup.run" | cut -d ' ' -f 1)
+MD5:        $(md5sum <"$K/payload.tar.zstd" | cut -d ' ' -f 1)
 Customers run: chmod +x setup.run && ./setup.run" ]
     [ "$(stat -c %a "$K/setup.run")" = 755 ]
     [ -z "$(leftovers "$K")" ]
