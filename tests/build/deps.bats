@@ -30,6 +30,16 @@ pick() {
     [ "$output" = 1.5.4+dfsg2-5+deb12u1 ]
 }
 
+@test "a version listed twice for amd64 (security and updates) but never for i386 is not picked" {
+    run pick \
+        "libzstd-dev | 1.5.4+dfsg2-5+deb12u1 | $SECURITY bookworm-security/main amd64 Packages" \
+        "libzstd-dev | 1.5.4+dfsg2-5+deb12u1 | $MAIN bookworm-updates/main amd64 Packages" \
+        "libzstd-dev | 1.5.4+dfsg2-5 | $MAIN bookworm/main amd64 Packages" \
+        "libzstd-dev:i386 | 1.5.4+dfsg2-5 | $MAIN bookworm/main i386 Packages"
+    [ "$status" -eq 0 ]
+    [ "$output" = 1.5.4+dfsg2-5 ]
+}
+
 @test "versions compare in Debian's order, not as text: epochs, numbers, tildes" {
     run pick \
         "p | 2.0-1 | $MAIN x/main amd64 Packages" "p:i386 | 2.0-1 | $MAIN x/main i386 Packages" \
