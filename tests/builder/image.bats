@@ -5,6 +5,7 @@
 
 load helpers
 load ../launcher/helpers
+load ../helpers/namespace
 
 setup() {
     setup_builder_test
@@ -67,12 +68,22 @@ install.sh with 2 args: one two words" ]
 
 @test "SOURCE_DATE_EPOCH: two builds at different times and places give the same bytes" {
     awkward_tree "$K/tree"
+    # Names that a tmpfs and the disk read back from a directory in
+    # different orders.
+    mkdir "$K/tree/many"
+    local name
+    for name in m q b x e k a t h c r f; do
+        : >"$K/tree/many/$name"
+    done
     export SOURCE_DATE_EPOCH=1527724800
     "$MKINSTALLER" --launcher "$LAUNCHER" "$K/tree" "$K/one.run" >/dev/null
     sleep 1
-    cp -a "$K/tree" "$K/copy"
-    mkdir "$K/tmp2"
-    TMPDIR=$K/tmp2 "$MKINSTALLER" --launcher "$LAUNCHER" "$K/copy" "$K/two.run" >/dev/null
+    mkdir "$K/copy" "$K/tmp2"
+    in_private_ns tmpfs::"$K/copy" -- bash -c '
+        cp -a "$1/." "$2" &&
+        [ "$(ls -U "$1/many")" != "$(ls -U "$2/many")" ] &&
+        TMPDIR=$3 "$4" --launcher "$5" "$2" "$6" >/dev/null' - \
+        "$K/tree" "$K/copy" "$K/tmp2" "$MKINSTALLER" "$LAUNCHER" "$K/two.run"
     cmp "$K/one.run" "$K/two.run"
     # Later times are clamped to it; earlier ones are kept.
     payload_of "$K/one.run" "$LAUNCHER" "$K/payload.tar"
