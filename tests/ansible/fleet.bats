@@ -158,3 +158,18 @@ snapshot() {
     grep -qF '"msg": "vorlan_installer_preseed: not a shell variable name: BAD-NAME"' "$FLEET/out"
     snapshot host2 | diff "$FLEET/host2.before" -
 }
+
+@test "a corrupt image fails at its check: the installer never runs, its log and state stay" {
+    mkdir "$FLEET/corrupt"
+    cp "$UPGRADE" "$FLEET/corrupt/$INSTALLER_NAME"
+    local size
+    size=$(stat -c %s "$UPGRADE")
+    printf X | dd of="$FLEET/corrupt/$INSTALLER_NAME" bs=1 seek=$((size - 100)) conv=notrunc status=none
+    on_host host2 "cat $LOG $STATE" >"$FLEET/host2.before"
+    play "$FLEET/corrupt/$INSTALLER_NAME" --limit host2
+    [ "$(cat "$FLEET/status")" = 2 ]
+    failed host2
+    grep -F 'fatal: [host2]: FAILED!' "$FLEET/out" | grep -qF 'Verifying archive integrity... Failed.'
+    run ! grep -q 'exited with status' "$FLEET/out"
+    on_host host2 "cat $LOG $STATE; test ! -e $STAGE_DIR/$INSTALLER_NAME.dir" | diff "$FLEET/host2.before" -
+}
