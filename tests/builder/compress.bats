@@ -104,6 +104,16 @@ Stored:     $stored bytes, zstd level 19, window 128 MiB, $((tenths / 10)).$((te
     xz -q -c -0 -T1 "$K/none.payload" | cmp - "$K/xz-one.payload"
 }
 
+# xz keeps the dictionary asked for, however small the tar: the decoder
+# needs 129 MiB, which the launcher must allow.
+@test "xz --window-log 27, the widest the usage allows: the image extracts" {
+    build xz --compress xz --window-log 27
+    [ "$(xz -lvv "$K/xz.payload" | sed -n 's/^ *Memory needed: *//p')" = "129 MiB" ]
+    (cd "$K" && ./xz.run --noexec --target xz.dir) >"$K/out"
+    [ "$(cat "$K/out")" = $'Verifying archive integrity... Succeed.\nUncompressing in xz.dir...' ]
+    cmp "$K/app/data" "$K/xz.dir/data"
+}
+
 @test "a level or window out of the codec's range, or an unknown codec: usage error 2, nothing written" {
     local args expected
     while IFS='|' read -r args expected; do
