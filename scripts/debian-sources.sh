@@ -3,7 +3,8 @@
 # debian-sources.sh entries | fetch DIR
 #
 # The launchers' libraries are compiled from Debian's own source packages:
-# libtomcrypt (MD5), libzstd, xz-utils and zlib (their decoders).
+# libtomcrypt (MD5), libzstd, xz-utils and zlib (their decoders), and musl
+# for the CPUs (riscv64) for which Debian 12 builds no musl package.
 #   entries    as root: adds deb-src entries for the Debian suites the
 #              machine already uses, from its own configured mirror, where
 #              none are configured, and reads their lists.
@@ -14,7 +15,7 @@ PROG=debian-sources.sh
 # shellcheck source=lib.sh
 . "$(dirname "$0")/lib.sh"
 
-SOURCE_PACKAGES="libtomcrypt libzstd xz-utils zlib"
+SOURCE_PACKAGES="libtomcrypt libzstd xz-utils zlib musl"
 SOURCES_DIR=/etc/apt/sources.list.d
 ADDED=vorlan-installer-deb-src
 
