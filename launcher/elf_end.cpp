@@ -11,8 +11,8 @@ namespace {
 constexpr size_t EI_NIDENT = 16;
 constexpr uint64_t SHT_NOBITS = 8;
 
-// Per-class layout of the fields the end rule reads, little-endian whatever
-// the header declares.
+// Per-class layout of the fields the end rule reads, in the launcher's own
+// byte order whatever the header declares: the file is the running program.
 struct elf_layout {
     size_t header_size;
     size_t shoff_at, shoff_width;
@@ -25,6 +25,20 @@ struct elf_layout {
 constexpr elf_layout ELF32_LAYOUT = {52, 32, 4, 46, 48, 40, 4, 16, 20, 4, UINT32_MAX};
 constexpr elf_layout ELF64_LAYOUT = {64, 40, 8, 58, 60, 64, 4, 24, 32, 8, UINT64_MAX};
 constexpr size_t LARGEST_RECORD = 64;
+
+constexpr bool BIG_ENDIAN_CPU = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
+
+// A field in the byte order of the CPU the launcher runs on: big-endian on
+// s390x, little-endian elsewhere.
+uint64_t load_field(const unsigned char *bytes, size_t width)
+{
+    if (!BIG_ENDIAN_CPU)
+        return load_le(bytes, width);
+    uint64_t value = 0;
+    for (size_t i = 0; i < width; ++i)
+        value = (value << 8) | bytes[i];
+    return value;
+}
 
 // Reads size bytes; a short read at the end of the file has no system error.
 int read_fully(FILE *stream, unsigned char *buffer, size_t size, const char *context)
@@ -62,10 +76,10 @@ int sections_end(FILE *stream, const elf_layout &layout, size_t shnum, uint64_t 
         unsigned char record[LARGEST_RECORD];
         if (read_fully(stream, record, layout.record_size, "ELF section header read error") != 0)
             return FAILURE;
-        if (load_le(record + layout.type_at, 4) == SHT_NOBITS)
+        if (load_field(record + layout.type_at, 4) == SHT_NOBITS)
             continue;
-        const uint64_t section_end = (load_le(record + layout.offset_at, layout.field_width)
-                                      + load_le(record + layout.size_at, layout.field_width))
+        const uint64_t section_end = (load_field(record + layout.offset_at, layout.field_width)
+                                      + load_field(record + layout.size_at, layout.field_width))
             & layout.width_mask;
         if (section_end > end)
             end = section_end;
@@ -78,9 +92,9 @@ int find_class_end(FILE *stream, const elf_layout &layout, uint64_t &elf_end)
     unsigned char header[ELF64_LAYOUT.header_size];
     if (read_from_start(stream, header, layout.header_size, "ELF header read error") != 0)
         return FAILURE;
-    const uint64_t shoff = load_le(header + layout.shoff_at, layout.shoff_width);
-    const uint64_t shentsize = load_le(header + layout.shentsize_at, 2);
-    const size_t shnum = static_cast<size_t>(load_le(header + layout.shnum_at, 2));
+    const uint64_t shoff = load_field(header + layout.shoff_at, layout.shoff_width);
+    const uint64_t shentsize = load_field(header + layout.shentsize_at, 2);
+    const size_t shnum = static_cast<size_t>(load_field(header + layout.shnum_at, 2));
 
     if (shoff == 0)
         return report("Cannot find ELF section header\n");
