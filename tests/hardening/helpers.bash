@@ -131,7 +131,7 @@ check_outcome() {
     "exit 255:"$'Verifying archive integrity... Failed.\n:') kind=failed ;;
     "exit 255::"$'Archive size read error\n') kind=size ;;
     "exit 255::"$'Archive checksum read error\n') kind=checksum ;;
-    "exit 255::"$'ELF section header read error: Success\n') kind=shdr ;;
+    "exit 255::"$'ELF section header read error: unexpected end of file\n') kind=shdr ;;
     "exit 255::"$'./img: unrecognized option \'--noexec\'\n') kind=bare ;;
     esac
     COUNT_RUNS=$((COUNT_RUNS + 1))
