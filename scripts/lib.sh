@@ -25,7 +25,8 @@ make_work_dir() {
 # remove_work_dir: the exit trap of make_work_dir; also removes CLEANUP_FILE,
 # a partial output that the caller names while it writes one, with the
 # temporary files that a writer of it leaves beside it, as a killed launcher
-# leaves CLEANUP_FILE.XXXXXX. While CLEANUP_JOB is set, the last background
+# leaves CLEANUP_FILE.XXXXXX, and PENDING_FILES, whole outputs written but
+# not yet in place, one a line. While CLEANUP_JOB is set, the last background
 # job ($!) writes it: that job is stopped (by TERM, since a background job
 # ignores INT) and waited for first, so that it adds nothing afterwards.
 remove_work_dir() {
@@ -35,6 +36,9 @@ remove_work_dir() {
     fi
     if [ -n "${CLEANUP_FILE:-}" ]; then
         rm -f "$CLEANUP_FILE" "$CLEANUP_FILE".??????
+    fi
+    if [ -n "${PENDING_FILES:-}" ]; then
+        printf '%s\n' "$PENDING_FILES" | while IFS= read -r pending; do rm -f "$pending"; done
     fi
     if [ -n "${WORK:-}" ]; then
         rm -rf "$WORK"
@@ -77,13 +81,12 @@ cpu_machines() {
 
 # launcher_emulator FILE: what has to run the launcher or installer image FILE
 # on this machine. Prints nothing when the kernel runs it (the machine's own
-# CPU, or one it runs natively, as 32-bit x86 on most 64-bit x86 kernels);
-# otherwise the path of the qemu-user program for its CPU. Fails, with a
-# message, when FILE is no launcher or needs an emulator that is not
-# installed.
+# CPU, one it runs natively, as 32-bit x86 on most 64-bit x86 kernels, or a
+# file of no CPU this toolkit knows, which is run as it is); otherwise the
+# path of the qemu-user program for its CPU. Fails, with a message, when
+# that emulator is not installed.
 launcher_emulator() {
-    le_cpu=$(launcher_cpu "$1") ||
-        { printf '%s\n' "$1 is not a launcher of any CPU this toolkit knows" >&2; return 1; }
+    le_cpu=$(launcher_cpu "$1") || return 0
     [ "$le_cpu" = "$(uname -m)" ] && return 0
     "$1" --version >/dev/null 2>&1 && return 0
     le_qemu=$(cpu_qemu "$le_cpu")
