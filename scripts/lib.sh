@@ -25,7 +25,7 @@ make_work_dir() {
 # remove_work_dir: the exit trap of make_work_dir; also removes CLEANUP_FILE,
 # a partial output that the caller names while it writes one, with the
 # temporary files that a writer of it leaves beside it, as a killed launcher
-# leaves CLEANUP_FILE.XXXXXX. While CLEANUP_JOB is set, the last background
+# leaves CLEANUP_FILE.XXXXXX, and its signature CLEANUP_FILE.sig. While CLEANUP_JOB is set, the last background
 # job ($!) writes it: that job is stopped (by TERM, since a background job
 # ignores INT) and waited for first, so that it adds nothing afterwards.
 remove_work_dir() {
@@ -34,7 +34,7 @@ remove_work_dir() {
         wait "$!"
     fi
     if [ -n "${CLEANUP_FILE:-}" ]; then
-        rm -f "$CLEANUP_FILE" "$CLEANUP_FILE".??????
+        rm -f "$CLEANUP_FILE" "$CLEANUP_FILE".?????? "$CLEANUP_FILE.sig"
     fi
     if [ -n "${WORK:-}" ]; then
         rm -rf "$WORK"
