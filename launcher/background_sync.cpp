@@ -4,10 +4,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <type_traits>
+#include <errno.h>
 
-static_assert(std::is_same_v<aio_context_t, unsigned long>);
+static_assert(sizeof(aio_context_t) == sizeof(unsigned long));
 
 // No library wraps these calls; the kernel has had them since Linux 2.6, and
 // a sync through them since 4.18 (older kernels refuse it with EINVAL).

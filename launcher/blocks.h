@@ -6,9 +6,9 @@
 #include "interrupt.h"
 #include "progress.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
 
 // Reads and writes go in 4 KiB blocks; the larger stdio buffer behind each
 // stream (STREAM_BUFFER_SIZE) turns them into far fewer system calls.

@@ -2,11 +2,11 @@
 
 #include "interrupt.h"
 #include "little_endian.h"
+#include "owned.h"
 #include "progress.h"
 #include "report.h"
 
-#include <cstring>
-#include <memory>
+#include <string.h>
 
 #include <lzma.h>
 #include <zlib.h>
@@ -75,7 +75,7 @@ const char *zstd_failure(size_t code, bool frame_ended)
 
 blocks_end decode_zstd(size_t size, FILE *from, FILE *to, progress_meter *meter)
 {
-    const std::unique_ptr<ZSTD_DCtx, zstd_context_deleter> context(ZSTD_createDCtx());
+    const owned<ZSTD_DCtx, zstd_context_deleter> context(ZSTD_createDCtx());
     if (context == nullptr
         || ZSTD_isError(ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, ZSTD_WINDOW_LOG_LIMIT)))
         return refuse(meter, "zstd", NO_MEMORY);

@@ -6,9 +6,9 @@
 
 #include "blocks.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
 
 enum class codec { none, zstd, xz, gzip };
 

@@ -4,7 +4,7 @@
 #include "progress.h"
 #include "report.h"
 
-#include <cstring>
+#include <string.h>
 
 #include <tomcrypt.h>
 

@@ -3,9 +3,9 @@
 #ifndef VORLAN_DIGEST_H
 #define VORLAN_DIGEST_H
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
 
 constexpr size_t DIGEST_SIZE = 16;  // MD5
 

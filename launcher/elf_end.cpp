@@ -3,8 +3,8 @@
 #include "little_endian.h"
 #include "report.h"
 
-#include <cerrno>
-#include <cstddef>
+#include <errno.h>
+#include <stddef.h>
 
 namespace {
 

@@ -2,8 +2,8 @@
 #ifndef VORLAN_ELF_END_H
 #define VORLAN_ELF_END_H
 
-#include <cstdint>
-#include <cstdio>
+#include <stdint.h>
+#include <stdio.h>
 
 // The larger of the section header table's end and the end of the last
 // section that occupies file bytes, at most INT64_MAX; FAILURE after a report.

@@ -11,8 +11,8 @@
 #include <stdio_ext.h>
 #include <sys/wait.h>
 
-#include <cerrno>
-#include <csignal>
+#include <errno.h>
+#include <signal.h>
 
 namespace {
 
@@ -20,7 +20,7 @@ struct pclose_deleter {
     void operator()(FILE *pipe) const { pclose(pipe); }
 };
 // Closed unchecked on a failure before the copy; after it, pclose(pipe.release()).
-using tar_pipe = std::unique_ptr<FILE, pclose_deleter>;
+using tar_pipe = owned<FILE, pclose_deleter>;
 
 // pclose's status, told apart: a failed wait has an errno, a failed tar has an exit status.
 int report_tar_status(int status)

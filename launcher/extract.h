@@ -4,8 +4,8 @@
 
 #include "tar_action.h"
 
-#include <cstdint>
-#include <cstdio>
+#include <stdint.h>
+#include <stdio.h>
 
 // Feeds the stream from archive_offset to its end to tar_command: extracting
 // into the working directory, the entered target_dir, listing, or a custom

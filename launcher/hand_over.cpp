@@ -5,7 +5,7 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
+#include <stdlib.h>
 
 int exec_install_script(char *const *script_args)
 {
@@ -15,7 +15,7 @@ int exec_install_script(char *const *script_args)
     size_t count = 0;
     while (script_args != nullptr && script_args[count] != nullptr)
         ++count;
-    std::unique_ptr<char *, free_deleter> argv(static_cast<char **>(calloc(count + 3, sizeof(char *))));
+    owned<char *, free_deleter> argv(static_cast<char **>(calloc(count + 3, sizeof(char *))));
     if (argv == nullptr)
         return report_errno("Script argv allocation");
     argv.get()[0] = const_cast<char *>("sh");

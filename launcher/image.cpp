@@ -11,8 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
+#include <errno.h>
+#include <string.h>
 
 namespace {
 
@@ -176,7 +176,7 @@ int create_installer(FILE *own_stream, const char *installer_name, const char *t
     heap_string name = temporary_name(installer_name);
     if (name == nullptr)
         return report_errno("Cannot allocate memory for installer name");
-    temporary_file temporary(std::move(name));
+    temporary_file temporary(moved(name));
     file_descriptor fd(temporary.create());
     file_stream installer(fd ? fdopen(fd.get(), "w") : nullptr);
     if (installer == nullptr)
@@ -185,7 +185,7 @@ int create_installer(FILE *own_stream, const char *installer_name, const char *t
     static char installer_buffer[STREAM_BUFFER_SIZE];
     setvbuf(installer.get(), installer_buffer, _IOFBF, sizeof installer_buffer);
     if (write_installer(own_stream, installer.get(), installer_name, tar_name) != 0
-        || close_installer(std::move(installer), installer_name) != 0)
+        || close_installer(moved(installer), installer_name) != 0)
         return FAILURE;
     if (temporary.commit(installer_name) != 0)
         return report_file_error("Cannot replace", installer_name, errno);

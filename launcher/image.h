@@ -2,7 +2,7 @@
 #ifndef VORLAN_IMAGE_H
 #define VORLAN_IMAGE_H
 
-#include <cstdio>
+#include <stdio.h>
 
 // Writes the image beside installer_name and renames it over that name only
 // when complete, so that a failed build leaves any earlier installer

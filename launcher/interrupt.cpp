@@ -4,8 +4,8 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
+#include <errno.h>
+#include <stdlib.h>
 
 namespace {
 

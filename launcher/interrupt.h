@@ -6,7 +6,7 @@
 #ifndef VORLAN_INTERRUPT_H
 #define VORLAN_INTERRUPT_H
 
-#include <csignal>
+#include <signal.h>
 
 // Installs the handler for those of the three signals that were not ignored
 // when the launcher started (nohup, a background job): those stay ignored.

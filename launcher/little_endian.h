@@ -3,8 +3,8 @@
 #ifndef VORLAN_LITTLE_ENDIAN_H
 #define VORLAN_LITTLE_ENDIAN_H
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 // The number in the first `width` bytes, at most 8.
 inline uint64_t load_le(const unsigned char *bytes, size_t width)

@@ -19,7 +19,7 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
+#include <errno.h>
 
 namespace {
 
@@ -34,14 +34,14 @@ void show_info(uint64_t archive_size, const char *target_dir)
 }
 
 // "<program name>.dir" in the current directory.
-heap_string default_target(std::string_view prog_name)
+heap_string default_target(text_view prog_name)
 {
-    const size_t size = prog_name.size() + sizeof ".dir";
+    const size_t size = prog_name.size + sizeof ".dir";
     heap_string target_dir(static_cast<char *>(malloc(size)));
     if (target_dir == nullptr)
         report_errno("Cannot allocate memory for installation directory string");
     else
-        snprintf(target_dir.get(), size, "%.*s.dir", static_cast<int>(prog_name.size()), prog_name.data());
+        snprintf(target_dir.get(), size, "%.*s.dir", static_cast<int>(prog_name.size), prog_name.data);
     return target_dir;
 }
 
@@ -51,7 +51,7 @@ int stopped_status(parse_result parsed)
     return parsed == parse_result::finished ? 0 : FAILURE;
 }
 
-int run_bare_launcher(int argc, char **argv, FILE *own_stream, std::string_view prog_name)
+int run_bare_launcher(int argc, char **argv, FILE *own_stream, text_view prog_name)
 {
     create_options options;
     const parse_result parsed = parse_create_options(argc, argv, prog_name, options);
@@ -88,7 +88,7 @@ int extract_and_hand_over(file_stream own_stream, uint64_t archive_offset, const
 
 // Verifies the payload, then hands it to tar; --check, --info and a
 // declined prompt stop on the way with success.
-int run_image(int argc, char **argv, file_stream own_stream, int64_t elf_end, std::string_view prog_name)
+int run_image(int argc, char **argv, file_stream own_stream, int64_t elf_end, text_view prog_name)
 {
     run_options options;
     const parse_result parsed = parse_run_options(argc, argv, prog_name, options);
@@ -131,7 +131,7 @@ int run_image(int argc, char **argv, file_stream own_stream, int64_t elf_end, st
     if (options.confirm && ask_to_extract(header.archive_size, options.target_dir) != answer::yes)
         return 0;
     if (options.action == tar_action::extract)
-        return extract_and_hand_over(std::move(own_stream), archive_offset, options, tar_command);
+        return extract_and_hand_over(moved(own_stream), archive_offset, options, tar_command);
     if (pipe_payload_to_tar(own_stream.get(), archive_offset, options.action, tar_command, nullptr) != 0)
         return FAILURE;
     if (fclose(own_stream.release()) != 0)
@@ -141,11 +141,12 @@ int run_image(int argc, char **argv, file_stream own_stream, int64_t elf_end, st
 
 int run(int argc, char **argv)
 {
+    buffer_stdout();
     catch_interrupts();
     const heap_string own_path = find_own_file(argv[0]);
     if (own_path == nullptr)
         return FAILURE;
-    const std::string_view prog_name = program_name(argv[0]);
+    const text_view prog_name = program_name(argv[0]);
 
     file_stream own_stream(fopen(own_path.get(), "re"));
     if (own_stream == nullptr)
@@ -161,7 +162,7 @@ int run(int argc, char **argv)
         return report_file_error("Cannot stat", own_path.get(), errno);
     if (file_stat.st_size == elf_end)
         return run_bare_launcher(argc, argv, own_stream.get(), prog_name);
-    return run_image(argc, argv, std::move(own_stream), elf_end, prog_name);
+    return run_image(argc, argv, moved(own_stream), elf_end, prog_name);
 }
 
 } // namespace

@@ -1,57 +1,53 @@
 #include "options.h"
 
+#include "option_scanner.h"
 #include "report.h"
 
-#include <getopt.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 namespace {
 
 constexpr char VERSION[] = VORLAN_VERSION;  // the project's, from the build
 
-// getopt_long stores the number of the long option it found in long_option and returns 0.
 enum option_number : int {
-    OPT_VERSION = 1,
-    OPT_HELP = 2,
-    OPT_LIST = 3,
-    OPT_TAR = 4,
-    OPT_INFO = 5,
-    OPT_CHECK = 6,
-    OPT_CONFIRM = 7,
-    OPT_NOEXEC = 8,
-    OPT_TARGET = 9,
-    OPT_CREATE = 10,
+    OPT_VERSION = 256,
+    OPT_HELP,
+    OPT_LIST,
+    OPT_TAR,
+    OPT_INFO,
+    OPT_CHECK,
+    OPT_CONFIRM,
+    OPT_NOEXEC,
+    OPT_TARGET,
+    OPT_CREATE,
 };
 
-int long_option;
-
-const struct option RUN_OPTIONS[] = {
-    {"version", no_argument, &long_option, OPT_VERSION},
-    {"help", no_argument, &long_option, OPT_HELP},
-    {"list", no_argument, &long_option, OPT_LIST},
-    {"tar", required_argument, &long_option, OPT_TAR},
-    {"info", no_argument, &long_option, OPT_INFO},
-    {"check", no_argument, &long_option, OPT_CHECK},
-    {"confirm", no_argument, &long_option, OPT_CONFIRM},
-    {"noexec", no_argument, &long_option, OPT_NOEXEC},
-    {"target", required_argument, &long_option, OPT_TARGET},
-    {nullptr, 0, nullptr, 0},
+constexpr long_option RUN_OPTIONS[] = {
+    {"version", false, OPT_VERSION},
+    {"help", false, OPT_HELP},
+    {"list", false, OPT_LIST},
+    {"tar", true, OPT_TAR},
+    {"info", false, OPT_INFO},
+    {"check", false, OPT_CHECK},
+    {"confirm", false, OPT_CONFIRM},
+    {"noexec", false, OPT_NOEXEC},
+    {"target", true, OPT_TARGET},
+    {nullptr, false, 0},
 };
 
-const struct option CREATE_OPTIONS[] = {
-    {"version", no_argument, &long_option, OPT_VERSION},
-    {"help", no_argument, &long_option, OPT_HELP},
-    {"create", required_argument, &long_option, OPT_CREATE},
-    {nullptr, 0, nullptr, 0},
+constexpr long_option CREATE_OPTIONS[] = {
+    {"version", false, OPT_VERSION},
+    {"help", false, OPT_HELP},
+    {"create", true, OPT_CREATE},
+    {nullptr, false, 0},
 };
 
-parse_result show_help(std::string_view prog_name)
+parse_result show_help(text_view prog_name)
 {
-    const int len = static_cast<int>(prog_name.size());
-    const char *name = prog_name.data();
+    const int len = static_cast<int>(prog_name.size);
+    const char *name = prog_name.data;
     printf("1. Get help or info about %.*s:\n"
            " --help     show this help on switches\n"
            " --info     show extended information on the package:\n"
@@ -71,10 +67,10 @@ parse_result show_help(std::string_view prog_name)
     return parse_result::finished;
 }
 
-parse_result show_create_usage(std::string_view prog_name)
+parse_result show_create_usage(text_view prog_name)
 {
-    printf("Usage: %.*s --create <INSTALLER_NAME> <TAR_FILE>\n", static_cast<int>(prog_name.size()),
-           prog_name.data());
+    printf("Usage: %.*s --create <INSTALLER_NAME> <TAR_FILE>\n", static_cast<int>(prog_name.size),
+           prog_name.data);
     return parse_result::finished;
 }
 
@@ -91,26 +87,27 @@ parse_result failed(int /* the report's FAILURE */)
 
 // --tar ends the scan: "tar ", its argument, " -", then every word after it
 // behind a blank.
-parse_result take_tar_command(int argc, char **argv, run_options &options)
+parse_result take_tar_command(const option_scanner &scanner, int argc, char **argv, run_options &options)
 {
     options.action = tar_action::custom;
-    size_t size = sizeof "tar  -" + strlen(optarg);
-    for (int i = optind; i < argc; ++i)
+    const char *argument = scanner.argument();
+    size_t size = sizeof "tar  -" + strlen(argument);
+    for (int i = scanner.index(); i < argc; ++i)
         size += 1 + strlen(argv[i]);
     heap_string command(static_cast<char *>(malloc(size)));
     if (command == nullptr)
         return failed(report_errno("Cannot allocate memory for tar command"));
-    int used = snprintf(command.get(), size, "tar %s -", optarg);
-    for (int i = optind; i < argc; ++i)
+    int used = snprintf(command.get(), size, "tar %s -", argument);
+    for (int i = scanner.index(); i < argc; ++i)
         used += snprintf(command.get() + used, size - used, " %s", argv[i]);
-    options.tar_command = std::move(command);
+    options.tar_command = moved(command);
     return parse_result::proceed;
 }
 
 // Words the scan left over belong to the embedded script, and only behind "--".
-parse_result take_script_args(int argc, char **argv, run_options &options)
+parse_result take_script_args(const option_scanner &scanner, int argc, char **argv, run_options &options)
 {
-    const int first = optind;
+    const int first = scanner.index();
     if (first == argc)
         return parse_result::proceed;
     if (first == 1 || strcmp(argv[first - 1], "--") != 0)
@@ -122,28 +119,25 @@ parse_result take_script_args(int argc, char **argv, run_options &options)
 } // namespace
 
 // --list, --info and --tar end the scan; the other options may come in any order.
-parse_result parse_run_options(int argc, char **argv, std::string_view prog_name, run_options &options)
+parse_result parse_run_options(int argc, char **argv, text_view prog_name, run_options &options)
 {
+    option_scanner scanner(argc, argv, "h", RUN_OPTIONS);
     for (;;) {
-        const int c = getopt_long(argc, argv, "h", RUN_OPTIONS, nullptr);
-        if (c == 'h')
-            return show_help(prog_name);
-        if (c == '?')
+        switch (scanner.next()) {
+        case option_scanner::END:
+            return take_script_args(scanner, argc, argv, options);
+        case option_scanner::FAILED:
             return parse_result::failed;
-        if (c == -1)
-            return take_script_args(argc, argv, options);
-        if (c != 0)
-            return failed(report("Cannot get option %o\n", static_cast<unsigned>(c)));
-        switch (long_option) {
-        case OPT_VERSION:
-            return show_version();
+        case 'h':
         case OPT_HELP:
             return show_help(prog_name);
+        case OPT_VERSION:
+            return show_version();
         case OPT_LIST:
             options.action = tar_action::list;
             return parse_result::proceed;
         case OPT_TAR:
-            return take_tar_command(argc, argv, options);
+            return take_tar_command(scanner, argc, argv, options);
         case OPT_INFO:
             options.info = true;
             return parse_result::proceed;
@@ -157,37 +151,34 @@ parse_result parse_run_options(int argc, char **argv, std::string_view prog_name
             options.noexec = true;
             break;
         case OPT_TARGET:
-            options.target_dir = optarg;
+            options.target_dir = scanner.argument();
             break;
-        default:
-            return failed(report("Unknown number of action option %d\n", long_option));
         }
     }
 }
 
 // Only the first option counts.
-parse_result parse_create_options(int argc, char **argv, std::string_view prog_name,
+parse_result parse_create_options(int argc, char **argv, text_view prog_name,
                                   create_options &options)
 {
-    const int c = getopt_long(argc, argv, "h", CREATE_OPTIONS, nullptr);
-    if (c == -1)
+    option_scanner scanner(argc, argv, "h", CREATE_OPTIONS);
+    switch (scanner.next()) {
+    case option_scanner::END:
         return parse_result::proceed;
-    if (c == '?')
+    case option_scanner::FAILED:
         return parse_result::failed;
-    if (c == 'h' || (c == 0 && long_option == OPT_HELP))
+    case 'h':
+    case OPT_HELP:
         return show_create_usage(prog_name);
-    if (c != 0)
-        return failed(report("Cannot get option %o\n", static_cast<unsigned>(c)));
-    if (long_option == OPT_VERSION)
+    case OPT_VERSION:
         return show_version();
-    if (long_option != OPT_CREATE)
-        return failed(report("Unknown option %d\n", long_option));
+    }
     options.create = true;
-    if (optind >= argc) {
+    if (scanner.index() >= argc) {
         show_create_usage(prog_name);
         return parse_result::failed;
     }
-    options.installer_name = optarg;
-    options.tar_name = argv[optind];
+    options.installer_name = scanner.argument();
+    options.tar_name = argv[scanner.index()];
     return parse_result::proceed;
 }

@@ -5,10 +5,8 @@
 #include "owned.h"
 #include "tar_action.h"
 
-#include <string_view>
-
 // finished: --help, -h or --version has been answered on stdout.
-// failed: reported, by the parser or by getopt.
+// failed: reported, by the parser or by its scanner.
 enum class parse_result { proceed, finished, failed };
 
 struct run_options {
@@ -28,9 +26,9 @@ struct create_options {
     const char *tar_name = nullptr;
 };
 
-// Each scans argv from getopt's optind on.
-parse_result parse_run_options(int argc, char **argv, std::string_view prog_name, run_options &options);
-parse_result parse_create_options(int argc, char **argv, std::string_view prog_name,
+// Each scans argv from argv[1] on.
+parse_result parse_run_options(int argc, char **argv, text_view prog_name, run_options &options);
+parse_result parse_create_options(int argc, char **argv, text_view prog_name,
                                   create_options &options);
 
 #endif

@@ -4,7 +4,7 @@
 
 #include <unistd.h>
 
-#include <cstring>
+#include <string.h>
 
 namespace {
 
@@ -69,16 +69,17 @@ heap_string find_own_file(const char *argv0)
     return own_file;
 }
 
-std::string_view program_name(std::string_view argv0)
+text_view program_name(const char *argv0)
 {
-    if (argv0.empty())
-        return ".";
-    const size_t last = argv0.find_last_not_of('/');
-    if (last == std::string_view::npos)
-        return "/";
-    argv0.remove_suffix(argv0.size() - (last + 1));
-    const size_t slash = argv0.rfind('/');
-    if (slash != std::string_view::npos)
-        argv0.remove_prefix(slash + 1);
-    return argv0;
+    if (*argv0 == '\0')
+        return {".", 1};
+    const char *end = argv0 + strlen(argv0);
+    while (end > argv0 && end[-1] == '/')
+        --end;
+    if (end == argv0)
+        return {"/", 1};
+    const char *start = end;
+    while (start > argv0 && start[-1] != '/')
+        --start;
+    return {start, static_cast<size_t>(end - start)};
 }

@@ -4,13 +4,11 @@
 
 #include "owned.h"
 
-#include <string_view>
-
 // argv[0] as a shell ran it: a name with a slash is used as it is, a bare
 // name is looked up in PATH; null after a report.
 heap_string find_own_file(const char *argv0);
 
 // The last component of argv[0], as POSIX basename gives it ("." for an empty one).
-std::string_view program_name(std::string_view argv0);
+text_view program_name(const char *argv0);
 
 #endif

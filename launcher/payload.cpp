@@ -3,7 +3,7 @@
 #include "little_endian.h"
 #include "report.h"
 
-#include <cstring>
+#include <string.h>
 
 int read_payload_header(FILE *stream, int64_t elf_end, payload_header &header)
 {

@@ -5,9 +5,9 @@
 
 #include "digest.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
 
 // The tar's size, little-endian, then the digest of the tar.
 constexpr size_t PAYLOAD_HEADER_SIZE = sizeof(uint64_t) + DIGEST_SIZE;

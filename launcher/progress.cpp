@@ -3,11 +3,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
 
 namespace {
 

@@ -5,7 +5,7 @@
 #ifndef VORLAN_PROGRESS_H
 #define VORLAN_PROGRESS_H
 
-#include <cstdint>
+#include <stdint.h>
 
 // Blanks what the display shows now; async-signal-safe, for a signal handler.
 void erase_progress_now();

@@ -2,7 +2,7 @@
 
 #include "report.h"
 
-#include <cstdio>
+#include <stdio.h>
 
 namespace {
 

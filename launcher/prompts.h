@@ -2,7 +2,7 @@
 #ifndef VORLAN_PROMPTS_H
 #define VORLAN_PROMPTS_H
 
-#include <cstdint>
+#include <stdint.h>
 
 // none: five prompts brought no valid answer.
 enum class answer { yes, no, none };

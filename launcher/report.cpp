@@ -1,8 +1,9 @@
 #include "report.h"
 
-#include <cerrno>
-#include <cstdarg>
-#include <cstring>
+#include <errno.h>
+#include <stdarg.h>
+#include <string.h>
+#include <unistd.h>
 
 namespace {
 
@@ -15,6 +16,35 @@ bool stdout_failure_reported;
 FILE *reports()
 {
     return report_stream != nullptr ? report_stream : stderr;
+}
+
+// The texts the launcher has always printed, from the GNU C library, where
+// musl words them otherwise: the errors that files, pipes, children and
+// memory can give. The rest read the same in both.
+const char *error_text(int error)
+{
+    switch (error) {
+    case 0: return "Success";
+    case EIO: return "Input/output error";
+    case ECHILD: return "No child processes";
+    case ENOMEM: return "Cannot allocate memory";
+    case EBUSY: return "Device or resource busy";
+    case EXDEV: return "Invalid cross-device link";
+    case EMFILE: return "Too many open files";
+    case ENOTTY: return "Inappropriate ioctl for device";
+    case ESPIPE: return "Illegal seek";
+    case ERANGE: return "Numerical result out of range";
+    case EDEADLK: return "Resource deadlock avoided";
+    case ENAMETOOLONG: return "File name too long";
+    case ELOOP: return "Too many levels of symbolic links";
+    case EOVERFLOW: return "Value too large for defined data type";
+    case EILSEQ: return "Invalid or incomplete multibyte or wide character";
+    case EOPNOTSUPP: return "Operation not supported";
+    case ETIMEDOUT: return "Connection timed out";
+    case EDQUOT: return "Disk quota exceeded";
+    case EUCLEAN: return "Structure needs cleaning";
+    default: return strerror(error);
+    }
 }
 
 } // namespace
@@ -36,7 +66,7 @@ int report(const char *format, ...)
 
 int report_error(const char *context, int error)
 {
-    return report("%s: %s\n", context, strerror(error));
+    return report("%s: %s\n", context, error_text(error));
 }
 
 int report_errno(const char *context)
@@ -46,7 +76,13 @@ int report_errno(const char *context)
 
 int report_file_error(const char *failed, const char *name, int error)
 {
-    return report("%s %s: %s\n", failed, name, strerror(error));
+    return report("%s %s: %s\n", failed, name, error_text(error));
+}
+
+void buffer_stdout()
+{
+    static char buffer[4096];
+    setvbuf(stdout, buffer, isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF, sizeof buffer);
 }
 
 void flush_stdout()
@@ -64,7 +100,7 @@ int check_stdout()
         return FAILURE;
     stdout_failure_reported = true;
     if (stdout_errno != 0)
-        return report("Write error on standard output: %s\n", strerror(stdout_errno));
+        return report("Write error on standard output: %s\n", error_text(stdout_errno));
     return report("Write error on standard output\n");
 }
 

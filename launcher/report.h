@@ -2,8 +2,8 @@
 #ifndef VORLAN_REPORT_H
 #define VORLAN_REPORT_H
 
-#include <cstdint>
-#include <cstdio>
+#include <stdint.h>
+#include <stdio.h>
 
 // What a reporting function returns, so that a caller ends with `return report(...)`.
 constexpr int FAILURE = -1;
@@ -30,6 +30,11 @@ constexpr uint64_t size_b_to_kb(uint64_t size)
 {
     return (size + 1023) / 1024;
 }
+
+// Gives stdout a buffer of 4 KiB, line-buffered on a terminal: every text
+// the launcher prints between two flushes fits, so that a failed write
+// shows at the flush, with its cause. Called before any output.
+void buffer_stdout();
 
 // Flushes stdout, remembering why the first failed flush failed.
 void flush_stdout();

@@ -4,7 +4,7 @@
 #ifndef VORLAN_TARGET_FS_H
 #define VORLAN_TARGET_FS_H
 
-#include <cstdint>
+#include <stdint.h>
 
 // Refuses, after a report, a tar of tar_size bytes that the file system has no
 // room for (its free space for the running user); 0 when it fits or tar_size

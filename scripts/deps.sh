@@ -7,14 +7,20 @@ PROG=deps.sh
 # shellcheck source=lib.sh
 . "$(dirname "$0")/lib.sh"
 
-# The launchers link zlib statically: zlib1g-dev for amd64, the multilib
-# lib32z1-dev for i386 (zlib1g-dev:i386 would bring libc6-dev:i386, which
-# conflicts with the multilib). The builder compresses with zstd and xz.
-BUILD_PACKAGES="cmake make g++ g++-multilib zlib1g-dev lib32z1-dev zstd xz-utils"
+# The static launchers: each CPU's compiler from Debian (the machine's own
+# g++ for x86_64) against musl; their libraries are compiled from Debian's
+# source packages, unpacked with dpkg-dev's dpkg-source. The builder
+# compresses with zstd and xz.
+BUILD_PACKAGES="cmake make g++ g++-i686-linux-gnu musl-tools dpkg-dev zstd xz-utils"
 # Development packages needed for amd64 and i386, each with the runtime
 # library that it pins to its own version: Multi-Arch: same, so one version
 # on both architectures.
-MULTIARCH_PAIRS="libtomcrypt-dev:libtomcrypt1 libzstd-dev:libzstd1 liblzma-dev:liblzma5"
+MULTIARCH_PAIRS="musl-dev:musl"
+# An older checkout built the 32-bit launcher with these; they conflict with
+# Debian's cross compilers, and installing one removes the other.
+OLD_PACKAGES="gcc-multilib g++-multilib lib32z1-dev"
+# Another apt run holds the lock for a while: wait for it, do not fail.
+APT="apt-get -o DPkg::Lock::Timeout=600"
 # Running the i386 launcher here may need emulation: this kernel can refuse it.
 RUN_PACKAGES="qemu-user"
 TEST_PACKAGES="libgtest-dev bats shellcheck perl procps tmux rpm file clang libclang-rt-14-dev strace e2fsprogs busybox
@@ -41,7 +47,7 @@ ensure_i386() {
 # install below fails by itself if they lack a package.
 update_package_lists() {
     for attempt in 1 2 3; do
-        apt-get update -qq && return 0
+        $APT update -qq && return 0
         [ "$attempt" = 3 ] || sleep 10
     done
     echo "deps.sh: apt-get update failed 3 times; trying the install with the lists at hand" >&2
@@ -82,26 +88,56 @@ install_pair() {
     dev=${1%%:*} runtime=${1#*:}
     version=$(apt-cache madison "$dev" "$dev:i386" | newest_common_version) ||
         die "no version of $dev is offered for both amd64 and i386"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends --allow-downgrades \
+    DEBIAN_FRONTEND=noninteractive $APT install -y -qq --no-install-recommends --allow-downgrades \
         --no-remove "$dev=$version" "$dev:i386=$version" "$runtime=$version" "$runtime:i386=$version" \
         >/dev/null || die "cannot install $dev $version for amd64 and i386"
+}
+
+# remove_old_packages: the multilib packages of an older checkout, which
+# would stop the cross compiler's install.
+remove_old_packages() {
+    old=$(for package in $OLD_PACKAGES; do is_installed "$package" && printf '%s ' "$package"; done)
+    [ -n "$old" ] || return 0
+    # shellcheck disable=SC2086 # one word per package name
+    DEBIAN_FRONTEND=noninteractive $APT remove -y -qq $old >/dev/null ||
+        die "cannot remove $old, which conflict with the cross compilers"
+}
+
+# check_installed PACKAGE...: fails naming what is still missing.
+check_installed() {
+    missing=$(missing_packages "$@" | tr '\n' ' ')
+    pairs=$(missing_pairs | tr '\n' ' ')
+    [ -z "$missing$pairs" ] || die "still missing after the install: $missing${pairs:+(for amd64 and i386) $pairs}"
 }
 
 ensure_packages() {
     missing=$(missing_packages "$@" | tr '\n' ' ')
     pairs=$(missing_pairs | tr '\n' ' ')
-    [ -z "$missing$pairs" ] && return 0
-    [ "$(id -u)" = 0 ] || die "missing packages, run as root to install: $missing${pairs:+(pairs) $pairs}"
-    ensure_i386
-    update_package_lists
-    if [ -n "$missing" ]; then
-        # shellcheck disable=SC2086 # one word per package name
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing \
-            >/dev/null || die "cannot install: $missing"
+    if [ -n "$missing$pairs" ]; then
+        [ "$(id -u)" = 0 ] || die "missing packages, run as root to install: $missing${pairs:+(pairs) $pairs}"
+        ensure_i386
+        remove_old_packages
+        update_package_lists
+        if [ -n "$missing" ]; then
+            # shellcheck disable=SC2086 # one word per package name
+            DEBIAN_FRONTEND=noninteractive $APT install -y -qq --no-install-recommends $missing \
+                >/dev/null || die "cannot install: $missing"
+        fi
+        for pair in $pairs; do
+            install_pair "$pair"
+        done
+        check_installed "$@"
     fi
-    for pair in $pairs; do
-        install_pair "$pair"
-    done
+    ensure_source_entries
+}
+
+# ensure_source_entries: the build unpacks the libraries' source packages,
+# which needs deb-src entries; as root, they are added for the machine's
+# own mirror where none are configured.
+ensure_source_entries() {
+    has_debian_sources && return 0
+    [ "$(id -u)" = 0 ] || die "no deb-src entries for Debian's archive; run as root to add them"
+    add_entries
 }
 
 packages_for() {
@@ -116,6 +152,11 @@ packages_for() {
 
 # The tests source this file for its functions alone.
 [ -z "${DEPS_FUNCTIONS_ONLY:-}" ] || return 0
+
+SOURCES_FUNCTIONS_ONLY=1
+# shellcheck source=debian-sources.sh
+. "$(dirname "$0")/debian-sources.sh"
+PROG=deps.sh
 
 packages=$(packages_for "${1:-build}") || exit 1
 # shellcheck disable=SC2086 # package names hold no blanks or patterns

@@ -103,6 +103,11 @@ make_seeds() {
     done
 }
 
+# source_dir PACKAGE: where the build unpacked that Debian source package.
+source_dir() {
+    printf '%s/debian-sources/%s\n' "$build" "$(cut -d ' ' -f 3 "$build/debian-sources/$1.dir")"
+}
+
 build_target() {
     # The version that the build gives the units.
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
@@ -112,10 +117,13 @@ build_target() {
     for unit in "$top"/launcher/*.cpp; do
         [ "$unit" = "$top/launcher/main.cpp" ] || set -- "$@" "$unit"
     done
+    # The libraries as the native build compiled them from Debian's sources.
     clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-        -D_FILE_OFFSET_BITS=64 -DVORLAN_VERSION="\"$version\"" -I"$top/launcher" \
-        "$@" /usr/lib/x86_64-linux-gnu/libtomcrypt.a /usr/lib/x86_64-linux-gnu/libzstd.a \
-        /usr/lib/x86_64-linux-gnu/liblzma.a /usr/lib/x86_64-linux-gnu/libz.a \
+        -D_FILE_OFFSET_BITS=64 -DLZMA_API_STATIC -DVORLAN_VERSION="\"$version\"" -I"$top/launcher" \
+        -isystem "$(source_dir libtomcrypt)/src/headers" -isystem "$(source_dir libzstd)/lib" \
+        -isystem "$(source_dir xz-utils)/src/liblzma/api" -isystem "$(source_dir zlib)" \
+        "$@" "$build/libraries/libvorlan_md5.a" "$build/libraries/libvorlan_zstd.a" \
+        "$build/libraries/libvorlan_xz.a" "$build/libraries/libvorlan_zlib.a" \
         -o "$work/$target" || die "cannot build $target"
 }
 

@@ -288,10 +288,10 @@ traced() {
     [ -z "$EMULATOR" ] || skip "qemu-i386 passes no asynchronous I/O to the kernel"
     command -v strace >/dev/null || skip "strace is not installed"
     truncate -s 64M big.tar
-    strace -f -qq -y -o "$CAPTURE/strace" -e trace=io_submit,io_getevents,read ./bare --create out.run big.tar
+    strace -f -qq -y -o "$CAPTURE/strace" -e trace=io_submit,io_getevents,read,readv ./bare --create out.run big.tar
     # Asked for once the tar is copied, collected after the pass has read it.
     awk '/^[0-9]+ +io_submit\(.*IOCB_CMD_FDSYNC.*out\.run\..*= 1$/ { submitted = NR }
-        /^[0-9]+ +read\(.*big\.tar>.*= [1-9][0-9]*$/ { if (submitted) read_after = NR }
+        /^[0-9]+ +readv?\(.*big\.tar>.*= [1-9][0-9]*$/ { if (submitted) read_after = NR }
         /^[0-9]+ +io_getevents\(.*res=0.*= 1$/ { collected = NR }
         END { exit !(read_after && read_after < collected) }' "$CAPTURE/strace"
     [ "$(tail -c +$((E + HEADER_SIZE + 1)) out.run | md5sum)" = "$(md5sum <big.tar)" ]

@@ -19,8 +19,10 @@ TEST(ProgramName, LastComponentAsBasenameGivesIt)
         {"./setup.run", "setup.run"}, {"/opt/x/setup.run", "setup.run"}, {"setup.run", "setup.run"},
         {"dir/sub/", "sub"}, {"/", "/"}, {"a//b", "b"}, {"//", "/"}, {"", "."},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(program_name(c.argv0), c.name) << c.argv0;
+    for (const auto &c : cases) {
+        const text_view name = program_name(c.argv0);
+        EXPECT_EQ(std::string(name.data, name.size), c.name) << c.argv0;
+    }
 }
 
 class FindOwnFile : public TemporaryDirectory {
