@@ -81,6 +81,45 @@ Payload:    $(($(stat -c %s "$K/setup.run") - launcher_size - HEADER_SIZE)) byte
     verify "$K/agent.run" >/dev/null
 }
 
+@test "a key with a passphrase: ssh-keygen asks for it on the terminal" {
+    ssh-keygen -q -t ed25519 -N 'open sesame' -C locked -f "$K/locked"
+    printf 'vendor@example.com %s\n' "$(cat "$K/locked.pub")" >"$K/allowed_signers"
+    # The builder on a terminal of its own; the answer goes in once asked.
+    python3 - "$MKINSTALLER" --arch x86_64 --sign "$K/locked" "$F/app" "$K/locked.run" >"$K/terminal" <<'EOF'
+import os, pty, sys
+pid, fd = pty.fork()
+if pid == 0:
+    os.execv(sys.argv[1], sys.argv[1:])
+seen, answered = b"", False
+while True:
+    try:
+        data = os.read(fd, 4096)
+    except OSError:
+        break
+    if not data:
+        break
+    seen += data
+    if not answered and b"passphrase: " in seen:
+        os.write(fd, b"open sesame\n")
+        answered = True
+sys.stdout.buffer.write(seen)
+sys.exit(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
+EOF
+    grep -q '^Enter passphrase: ' "$K/terminal"
+    "$MKINSTALLER" --verify --allowed-signers "$K/allowed_signers" --identity vendor@example.com "$K/locked.run" >/dev/null
+}
+
+@test "without ssh-keygen: what to install, status 1" {
+    local tool
+    mkdir "$K/bin"
+    for tool in mktemp rm; do
+        ln -s "$(command -v "$tool")" "$K/bin/$tool"
+    done
+    check_run "" "vorlan-mkinstaller: cannot find ssh-keygen, which signs and verifies images; install openssh-client (apt-get install openssh-client)
+" 1 -- env PATH="$K/bin" /bin/sh "$MKINSTALLER" --verify --allowed-signers "$F/allowed_signers" \
+        --identity vendor@example.com "$K/setup.run"
+}
+
 @test "an image changed after signing: a byte of the launcher, a byte of the payload" {
     local end corrupt
     flip_byte "$K/setup.run" 1000
