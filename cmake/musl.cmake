@@ -1,10 +1,11 @@
 # Toolchain of a static launcher: one CPU's GNU compiler from Debian, musl's
 # headers and libraries for that CPU in place of glibc's, no C++ library.
 # The toolkit's build passes VORLAN_ARCH, VORLAN_GNU_PREFIX (the compiler's
-# name before "gcc": "" for the machine's own), VORLAN_MUSL (musl's
-# directory name, x86_64-linux-musl) and VORLAN_KERNEL_HEADERS (linux/ and
-# asm/ of that CPU).
-set(CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VORLAN_ARCH VORLAN_GNU_PREFIX VORLAN_MUSL VORLAN_KERNEL_HEADERS)
+# name before "gcc": "" for the machine's own), VORLAN_MUSL_INCLUDE and
+# VORLAN_MUSL_LIB (musl's headers and libraries for that CPU) and
+# VORLAN_KERNEL_HEADERS (linux/ and asm/ of that CPU).
+set(CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VORLAN_ARCH VORLAN_GNU_PREFIX VORLAN_MUSL_INCLUDE VORLAN_MUSL_LIB
+  VORLAN_KERNEL_HEADERS)
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${VORLAN_ARCH})
 set(CMAKE_C_COMPILER ${VORLAN_GNU_PREFIX}gcc)
@@ -15,8 +16,8 @@ foreach(file include crtbeginT.o crtend.o libgcc.a libgcc_eh.a)
   execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=${file} OUTPUT_VARIABLE gcc_${file}
     OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
-set(musl_include /usr/include/${VORLAN_MUSL})
-set(musl_lib /usr/lib/${VORLAN_MUSL})
+set(musl_include ${VORLAN_MUSL_INCLUDE})
+set(musl_lib ${VORLAN_MUSL_LIB})
 # Only musl's and the compiler's own headers, and the kernel's: nothing of
 # glibc's or libstdc++'s can slip in. No position-independent code: a static
 # executable loads at its link address.

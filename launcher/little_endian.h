@@ -1,5 +1,6 @@
-// Numbers stored least significant byte first: the payload header's size,
-// the ELF fields that the end rule reads, zstd's block headers.
+// Numbers stored least significant byte first, whatever the CPU: the payload
+// header's size, the ELF fields of a little-endian program, zstd's block
+// headers.
 #ifndef VORLAN_LITTLE_ENDIAN_H
 #define VORLAN_LITTLE_ENDIAN_H
 

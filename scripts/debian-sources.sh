@@ -3,7 +3,8 @@
 # debian-sources.sh entries | fetch DIR
 #
 # The launchers' libraries are compiled from Debian's own source packages:
-# libtomcrypt (MD5), libzstd, xz-utils and zlib (their decoders).
+# libtomcrypt (MD5), libzstd, xz-utils and zlib (their decoders), and musl
+# for the CPUs (riscv64) for which Debian 12 builds no musl package.
 #   entries    as root: adds deb-src entries for the Debian suites the
 #              machine already uses, from its own configured mirror, where
 #              none are configured, and reads their lists.
@@ -14,18 +15,20 @@ PROG=debian-sources.sh
 # shellcheck source=lib.sh
 . "$(dirname "$0")/lib.sh"
 
-SOURCE_PACKAGES="libtomcrypt libzstd xz-utils zlib"
+SOURCE_PACKAGES="libtomcrypt libzstd xz-utils zlib musl"
 SOURCES_DIR=/etc/apt/sources.list.d
 ADDED=vorlan-installer-deb-src
 
 # debian_uris: the mirrors apt reads Debian's binary packages from.
 debian_uris() {
+    # shellcheck disable=SC2016 # apt's placeholders, not the shell's
     apt-get indextargets --format '$(REPO_URI) $(ORIGIN) $(TARGET_OF)' |
         awk '$2 == "Debian" && $3 == "deb" { sub("/$", "", $1); print $1 }' | sort -u
 }
 
 # has_debian_sources: apt already reads a Debian source list.
 has_debian_sources() {
+    # shellcheck disable=SC2016 # apt's placeholders
     apt-get indextargets --format '$(ORIGIN) $(TARGET_OF)' | grep -qx 'Debian deb-src'
 }
 
@@ -106,7 +109,7 @@ source_versions() {
 sort_versions() {
     list=
     while IFS= read -r version; do
-        placed= sorted=
+        placed='' sorted=''
         for known in $list; do
             if [ -z "$placed" ] && dpkg --compare-versions "$version" gt "$known"; then
                 sorted="$sorted $version"
@@ -122,22 +125,22 @@ sort_versions() {
     done
 }
 
-# fetch_package NAME DIR: unpacks NAME's source into DIR and names its
-# directory in DIR/NAME.dir, "NAME VERSION DIRECTORY". The newest version
-# whose files the mirror serves: a mirror can list a security update in its
-# index before its pool holds the files.
+# fetch_package NAME DIR: unpacks NAME's source into DIR/NAME and names it
+# in DIR/NAME.dir: "NAME VERSION NAME/DIRECTORY". The newest version whose
+# files the mirror serves: a mirror can list a security update in its index
+# before its pool holds the files.
 fetch_package() {
     [ -s "$2/$1.dir" ] && [ -d "$2/$(cut -d ' ' -f 3 "$2/$1.dir")" ] && return 0
     for version in $(source_versions "$1"); do
-        before=$(ls "$2")
-        if (cd "$2" && apt-get source -qq --only-source "$1=$version" >"$1.log" 2>&1); then
-            dir=$(ls "$2" | grep -vxF "$before" | while IFS= read -r entry; do
-                [ -d "$2/$entry" ] && printf '%s\n' "$entry"
-            done)
-            [ -n "$dir" ] || die "no new source directory of $1 in $2"
-            printf '%s %s %s\n' "$1" "$version" "$dir" >"$2/$1.dir" || die "cannot write $2/$1.dir"
+        rm -rf "${2:?}/$1" || die "cannot remove $2/$1"
+        mkdir "$2/$1" || die "cannot make $2/$1"
+        (cd "$2/$1" && apt-get source -qq --only-source "$1=$version" >../"$1.log" 2>&1) || continue
+        for dir in "$2/$1"/*/; do
+            [ -d "$dir" ] || die "no source directory of $1 in $2/$1"
+            dir=${dir%/}
+            printf '%s %s %s\n' "$1" "$version" "$1/${dir##*/}" >"$2/$1.dir" || die "cannot write $2/$1.dir"
             return 0
-        fi
+        done
     done
     die "cannot fetch the source of $1 (see $2/$1.log; deb-src entries: sh scripts/deps.sh build as root)"
 }

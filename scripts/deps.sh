@@ -8,20 +8,25 @@ PROG=deps.sh
 . "$(dirname "$0")/lib.sh"
 
 # The static launchers: each CPU's compiler from Debian (the machine's own
-# g++ for x86_64) against musl; their libraries are compiled from Debian's
-# source packages, unpacked with dpkg-dev's dpkg-source. The builder
-# compresses with zstd and xz.
-BUILD_PACKAGES="cmake make g++ g++-i686-linux-gnu musl-tools dpkg-dev zstd xz-utils"
-# Development packages needed for amd64 and i386, each with the runtime
-# library that it pins to its own version: Multi-Arch: same, so one version
-# on both architectures.
+# g++ for x86_64) against musl; their libraries, and musl for riscv64, for
+# which Debian 12 has no musl package, are compiled from Debian's source
+# packages, unpacked with dpkg-dev's dpkg-source. The builder compresses
+# with zstd and xz.
+BUILD_PACKAGES="cmake make g++ g++-i686-linux-gnu g++-aarch64-linux-gnu g++-arm-linux-gnueabihf
+    g++-powerpc64le-linux-gnu g++-s390x-linux-gnu g++-riscv64-linux-gnu musl-tools dpkg-dev zstd xz-utils"
+# The Debian architectures whose musl the launchers link, besides amd64.
+FOREIGN_ARCHES="i386 arm64 armhf ppc64el s390x"
+# Development packages needed for amd64 and every foreign architecture,
+# each with the runtime library that it pins to its own version:
+# Multi-Arch: same, so one version on all of them.
 MULTIARCH_PAIRS="musl-dev:musl"
 # An older checkout built the 32-bit launcher with these; they conflict with
 # Debian's cross compilers, and installing one removes the other.
 OLD_PACKAGES="gcc-multilib g++-multilib lib32z1-dev"
 # Another apt run holds the lock for a while: wait for it, do not fail.
 APT="apt-get -o DPkg::Lock::Timeout=600"
-# Running the i386 launcher here may need emulation: this kernel can refuse it.
+# The launchers of other CPUs run under qemu-user, and the i386 one where the
+# kernel refuses 32-bit programs.
 RUN_PACKAGES="qemu-user"
 TEST_PACKAGES="libgtest-dev bats shellcheck perl procps tmux rpm file clang libclang-rt-14-dev strace e2fsprogs busybox
     lintian groff-base man-db ansible-core ansible-lint yamllint openssh-server openssh-client"
@@ -37,9 +42,11 @@ missing_packages() {
     done
 }
 
-ensure_i386() {
-    dpkg --print-foreign-architectures | grep -qx i386 && return 0
-    dpkg --add-architecture i386 || die "cannot add the i386 architecture"
+ensure_foreign_arches() {
+    for arch in $FOREIGN_ARCHES; do
+        dpkg --print-foreign-architectures | grep -qx "$arch" && continue
+        dpkg --add-architecture "$arch" || die "cannot add the $arch architecture"
+    done
 }
 
 # update_package_lists: a mirror in the middle of a sync fails one index
@@ -54,23 +61,34 @@ update_package_lists() {
 }
 
 # missing_pairs: the development packages of MULTIARCH_PAIRS missing on
-# either architecture, as DEV:RUNTIME.
+# any of the architectures, as DEV:RUNTIME.
 missing_pairs() {
     for pair in $MULTIARCH_PAIRS; do
-        if ! is_installed "${pair%%:*}:amd64" || ! is_installed "${pair%%:*}:i386"; then
-            printf '%s\n' "$pair"
-        fi
+        for arch in amd64 $FOREIGN_ARCHES; do
+            if ! is_installed "${pair%%:*}:$arch"; then
+                printf '%s\n' "$pair"
+                break
+            fi
+        done
     done
 }
 
-# newest_common_version: reads the lines of "apt-cache madison PKG PKG:i386"
-# and prints the newest version offered for both amd64 and i386, or fails.
-# A security update can reach one architecture's index before the other's.
+# newest_common_version ARCH...: reads the lines of "apt-cache madison PKG
+# PKG:ARCH..." and prints the newest version offered for every ARCH, or
+# fails. A security update can reach one architecture's index before the
+# others'.
 newest_common_version() {
-    awk -F ' *[|] *' '
-        $3 ~ / amd64 Packages$/ { arches[$2] = arches[$2] " amd64" }
-        $3 ~ / i386 Packages$/ { arches[$2] = arches[$2] " i386" }
-        END { for (v in arches) if (arches[v] ~ / amd64/ && arches[v] ~ / i386/) print v }' | {
+    awk -F ' *[|] *' -v arches="$*" '
+        BEGIN { count = split(arches, wanted, " ") }
+        { for (i = 1; i <= count; i++) if ($3 ~ (" " wanted[i] " Packages$")) offered[$2, wanted[i]] = 1 }
+        { versions[$2] = 1 }
+        END {
+            for (v in versions) {
+                all = 1
+                for (i = 1; i <= count; i++) if (!((v, wanted[i]) in offered)) all = 0
+                if (all) print v
+            }
+        }' | {
         newest=
         while IFS= read -r version; do
             if [ -z "$newest" ] || dpkg --compare-versions "$version" gt "$newest"; then
@@ -81,16 +99,24 @@ newest_common_version() {
     }
 }
 
-# install_pair DEV:RUNTIME: both packages on both architectures at the newest
-# version offered for both. A runtime library already newer on one
+# install_pair DEV:RUNTIME: both packages on every architecture at the
+# newest version offered for all. A runtime library already newer on one
 # architecture is brought down to it; nothing is removed on the way.
 install_pair() {
     dev=${1%%:*} runtime=${1#*:}
-    version=$(apt-cache madison "$dev" "$dev:i386" | newest_common_version) ||
-        die "no version of $dev is offered for both amd64 and i386"
+    names=$dev packages=
+    for arch in $FOREIGN_ARCHES; do
+        names="$names $dev:$arch"
+    done
+    # shellcheck disable=SC2086 # one word per package name
+    version=$(apt-cache madison $names | newest_common_version amd64 $FOREIGN_ARCHES) ||
+        die "no version of $dev is offered for all of amd64 $FOREIGN_ARCHES"
+    for arch in amd64 $FOREIGN_ARCHES; do
+        packages="$packages $dev:$arch=$version $runtime:$arch=$version"
+    done
+    # shellcheck disable=SC2086
     DEBIAN_FRONTEND=noninteractive $APT install -y -qq --no-install-recommends --allow-downgrades \
-        --no-remove "$dev=$version" "$dev:i386=$version" "$runtime=$version" "$runtime:i386=$version" \
-        >/dev/null || die "cannot install $dev $version for amd64 and i386"
+        --no-remove $packages >/dev/null || die "cannot install $dev $version for amd64 $FOREIGN_ARCHES"
 }
 
 # remove_old_packages: the multilib packages of an older checkout, which
@@ -107,7 +133,7 @@ remove_old_packages() {
 check_installed() {
     missing=$(missing_packages "$@" | tr '\n' ' ')
     pairs=$(missing_pairs | tr '\n' ' ')
-    [ -z "$missing$pairs" ] || die "still missing after the install: $missing${pairs:+(for amd64 and i386) $pairs}"
+    [ -z "$missing$pairs" ] || die "still missing after the install: $missing${pairs:+(for every architecture) $pairs}"
 }
 
 ensure_packages() {
@@ -115,7 +141,7 @@ ensure_packages() {
     pairs=$(missing_pairs | tr '\n' ' ')
     if [ -n "$missing$pairs" ]; then
         [ "$(id -u)" = 0 ] || die "missing packages, run as root to install: $missing${pairs:+(pairs) $pairs}"
-        ensure_i386
+        ensure_foreign_arches
         remove_old_packages
         update_package_lists
         if [ -n "$missing" ]; then

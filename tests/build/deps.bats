@@ -10,7 +10,7 @@ MAIN=http://deb.debian.org/debian
 
 # pick LINE...: what newest_common_version makes of these madison lines.
 pick() {
-    printf '%s\n' "$@" | DEPS_FUNCTIONS_ONLY=1 sh -c '. "$0"; newest_common_version' \
+    printf '%s\n' "$@" | DEPS_FUNCTIONS_ONLY=1 sh -c '. "$0"; newest_common_version amd64 i386' \
         "$SOURCE_DIR/scripts/deps.sh"
 }
 

@@ -14,8 +14,8 @@ teardown() {
 
 @test "launchers rebuilt from a copy of the tree elsewhere are identical" {
     mkdir "$WORK/src"
-    cp -r "$SOURCE_DIR/CMakeLists.txt" "$SOURCE_DIR/README.md" "$SOURCE_DIR/launcher" \
-        "$SOURCE_DIR/scripts" "$SOURCE_DIR/man" "$SOURCE_DIR/packaging" "$WORK/src/"
+    cp -r "$SOURCE_DIR/CMakeLists.txt" "$SOURCE_DIR/README.md" "$SOURCE_DIR/cmake" "$SOURCE_DIR/launcher" \
+        "$SOURCE_DIR/libraries" "$SOURCE_DIR/scripts" "$SOURCE_DIR/man" "$SOURCE_DIR/packaging" "$WORK/src/"
     cmake -S "$WORK/src" -B "$WORK/build" -DVORLAN_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build "$WORK/build" -j 2 >/dev/null
     for arch in i386 x86_64; do
