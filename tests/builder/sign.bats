@@ -81,6 +81,20 @@ Payload:    $(($(stat -c %s "$K/setup.run") - launcher_size - HEADER_SIZE)) byte
     verify "$K/agent.run" >/dev/null
 }
 
+@test "--verify reads the layout of an image of each launcher the toolkit has, s390x's big-endian one included" {
+    local launcher payload=$K/payload
+    printf 'any payload\n' >"$payload"
+    for launcher in "$BUILD_DIR"/libexec/vorlan-installer/vorlan-launcher-*; do
+        { cat "$launcher"; le64 "$(stat -c %s "$payload")"; printf '%b' "$(md5sum <"$payload" | cut -c 1-32 | sed 's/../\\x&/g')"; cat "$payload"; } \
+            >"$K/any.run"
+        ssh-keygen -q -Y sign -f "$F/vendor" -n "$NAMESPACE" <"$K/any.run" >"$K/any.run.sig"
+        verify "$K/any.run" | tail -n 1 >"$K/payload-line"
+        expect_file "$K/payload-line" "Payload:    12 bytes, MD5 $(md5sum <"$payload" | cut -c 1-32) as its header records
+"
+    done
+    [ -f "$BUILD_DIR/libexec/vorlan-installer/vorlan-launcher-s390x" ]
+}
+
 @test "a key with a passphrase: ssh-keygen asks for it on the terminal" {
     ssh-keygen -q -t ed25519 -N 'open sesame' -C locked -f "$K/locked"
     printf 'vendor@example.com %s\n' "$(cat "$K/locked.pub")" >"$K/allowed_signers"
