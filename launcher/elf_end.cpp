@@ -11,7 +11,8 @@ namespace {
 constexpr size_t EI_NIDENT = 16;
 constexpr uint64_t SHT_NOBITS = 8;
 
-// Per-class layout of the fields the end rule reads.
+// Per-class layout of the fields the end rule reads, in the launcher's own
+// byte order whatever the header declares: the file is the running program.
 struct elf_layout {
     size_t header_size;
     size_t shoff_at, shoff_width;
@@ -25,11 +26,13 @@ constexpr elf_layout ELF32_LAYOUT = {52, 32, 4, 46, 48, 40, 4, 16, 20, 4, UINT32
 constexpr elf_layout ELF64_LAYOUT = {64, 40, 8, 58, 60, 64, 4, 24, 32, 8, UINT64_MAX};
 constexpr size_t LARGEST_RECORD = 64;
 
-// A field in the byte order the identification declares: big-endian for
-// ELFDATA2MSB (s390x), little-endian for any other value.
-uint64_t load_field(const unsigned char *bytes, size_t width, bool big_endian)
+constexpr bool BIG_ENDIAN_CPU = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
+
+// A field in the byte order of the CPU the launcher runs on: big-endian on
+// s390x, little-endian elsewhere.
+uint64_t load_field(const unsigned char *bytes, size_t width)
 {
-    if (!big_endian)
+    if (!BIG_ENDIAN_CPU)
         return load_le(bytes, width);
     uint64_t value = 0;
     for (size_t i = 0; i < width; ++i)
@@ -53,9 +56,8 @@ int read_from_start(FILE *stream, unsigned char *buffer, size_t size, const char
     return read_fully(stream, buffer, size, context);
 }
 
-// The ELF class (1 or 2) and byte order from a valid identification;
-// FAILURE after a report.
-int read_elf_class(FILE *stream, bool &big_endian)
+// The ELF class (1 or 2) from a valid identification; FAILURE after a report.
+int read_elf_class(FILE *stream)
 {
     unsigned char ident[EI_NIDENT];
     if (read_from_start(stream, ident, EI_NIDENT, "ELF ident read error") != 0)
@@ -63,22 +65,21 @@ int read_elf_class(FILE *stream, bool &big_endian)
     if (ident[0] != 0x7F || ident[1] != 'E' || ident[2] != 'L' || ident[3] != 'F'
         || ident[4] == 0 || ident[5] == 0 || ident[6] != 1)
         return report("ELF ident error\n");
-    big_endian = ident[5] == 2;
     return ident[4];
 }
 
 // The furthest end of a section that occupies file bytes.
-int sections_end(FILE *stream, const elf_layout &layout, bool big_endian, size_t shnum, uint64_t &end)
+int sections_end(FILE *stream, const elf_layout &layout, size_t shnum, uint64_t &end)
 {
     end = 0;
     for (size_t i = 0; i < shnum; ++i) {
         unsigned char record[LARGEST_RECORD];
         if (read_fully(stream, record, layout.record_size, "ELF section header read error") != 0)
             return FAILURE;
-        if (load_field(record + layout.type_at, 4, big_endian) == SHT_NOBITS)
+        if (load_field(record + layout.type_at, 4) == SHT_NOBITS)
             continue;
-        const uint64_t section_end = (load_field(record + layout.offset_at, layout.field_width, big_endian)
-                                      + load_field(record + layout.size_at, layout.field_width, big_endian))
+        const uint64_t section_end = (load_field(record + layout.offset_at, layout.field_width)
+                                      + load_field(record + layout.size_at, layout.field_width))
             & layout.width_mask;
         if (section_end > end)
             end = section_end;
@@ -86,14 +87,14 @@ int sections_end(FILE *stream, const elf_layout &layout, bool big_endian, size_t
     return 0;
 }
 
-int64_t find_class_end(FILE *stream, const elf_layout &layout, bool big_endian)
+int64_t find_class_end(FILE *stream, const elf_layout &layout)
 {
     unsigned char header[ELF64_LAYOUT.header_size];
     if (read_from_start(stream, header, layout.header_size, "ELF header read error") != 0)
         return FAILURE;
-    const uint64_t shoff = load_field(header + layout.shoff_at, layout.shoff_width, big_endian);
-    const uint64_t shentsize = load_field(header + layout.shentsize_at, 2, big_endian);
-    const size_t shnum = static_cast<size_t>(load_field(header + layout.shnum_at, 2, big_endian));
+    const uint64_t shoff = load_field(header + layout.shoff_at, layout.shoff_width);
+    const uint64_t shentsize = load_field(header + layout.shentsize_at, 2);
+    const size_t shnum = static_cast<size_t>(load_field(header + layout.shnum_at, 2));
 
     if (shoff == 0)
         return report("Cannot find ELF section header\n");
@@ -103,7 +104,7 @@ int64_t find_class_end(FILE *stream, const elf_layout &layout, bool big_endian)
     if (fseeko(stream, static_cast<off_t>(shoff), SEEK_SET) != 0)
         return report_errno("Seek to section header error");
     uint64_t end = 0;
-    if (sections_end(stream, layout, big_endian, shnum, end) != 0)
+    if (sections_end(stream, layout, shnum, end) != 0)
         return FAILURE;
     const uint64_t table_end = (shoff + shentsize * shnum) & layout.width_mask;
     if (table_end > end)
@@ -116,15 +117,14 @@ int64_t find_class_end(FILE *stream, const elf_layout &layout, bool big_endian)
 
 int64_t find_elf_end(FILE *stream)
 {
-    bool big_endian = false;
-    const int elf_class = read_elf_class(stream, big_endian);
+    const int elf_class = read_elf_class(stream);
     if (elf_class < 0)
         return FAILURE;
     switch (elf_class) {
     case 1:
-        return find_class_end(stream, ELF32_LAYOUT, big_endian);
+        return find_class_end(stream, ELF32_LAYOUT);
     case 2:
-        return find_class_end(stream, ELF64_LAYOUT, big_endian);
+        return find_class_end(stream, ELF64_LAYOUT);
     default:
         return report("Unknown ELF class\n");
     }
