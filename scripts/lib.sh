@@ -25,17 +25,18 @@ make_work_dir() {
 # remove_work_dir: the exit trap of make_work_dir; also removes CLEANUP_FILE,
 # a partial output that the caller names while it writes one, with the
 # temporary files that a writer of it leaves beside it, as a killed launcher
-# leaves CLEANUP_FILE.XXXXXX, and PENDING_FILES, whole outputs written but
-# not yet in place, one a line. While CLEANUP_JOB is set, the last background
-# job ($!) writes it: that job is stopped (by TERM, since a background job
-# ignores INT) and waited for first, so that it adds nothing afterwards.
+# leaves CLEANUP_FILE.XXXXXX, and its signature CLEANUP_FILE.sig; and
+# PENDING_FILES, whole outputs written but not yet in place, one a line.
+# While CLEANUP_JOB is set, the last background job ($!) writes it: that job
+# is stopped (by TERM, since a background job ignores INT) and waited for
+# first, so that it adds nothing afterwards.
 remove_work_dir() {
     if [ -n "${CLEANUP_JOB:-}" ] && [ -n "$!" ]; then
         kill -TERM "$!" 2>/dev/null
         wait "$!"
     fi
     if [ -n "${CLEANUP_FILE:-}" ]; then
-        rm -f "$CLEANUP_FILE" "$CLEANUP_FILE".??????
+        rm -f "$CLEANUP_FILE" "$CLEANUP_FILE".?????? "$CLEANUP_FILE.sig"
     fi
     if [ -n "${PENDING_FILES:-}" ]; then
         printf '%s\n' "$PENDING_FILES" | while IFS= read -r pending; do rm -f "$pending"; done

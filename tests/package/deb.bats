@@ -52,10 +52,10 @@ $1"
     [ -z "$(printf '%s\n' "$output" | grep -v '^running with root privileges is not recommended!$')" ]
 }
 
-@test "the package: for every machine, its files under /usr, tar and the compressors required, qemu-user recommended" {
+@test "the package: for every machine, its files under /usr, tar and the compressors required, qemu-user and openssh-client recommended" {
     [ "$(dpkg-deb -f "$PKG" Architecture)" = all ]
     [ "$(dpkg-deb -f "$PKG" Depends)" = "tar (>= 1.28), zstd, xz-utils" ]
-    [ "$(dpkg-deb -f "$PKG" Recommends)" = "qemu-user" ]
+    [ "$(dpkg-deb -f "$PKG" Recommends)" = "qemu-user, openssh-client" ]
     dpkg-deb -c "$PKG" | awk '$1 !~ /^d/ { print $1, $2, $6 }' >"$K/files"
     [ "$(cat "$K/files")" = "-rwxr-xr-x root/root ./usr/bin/vorlan-mkinstaller
 -rwxr-xr-x root/root ./usr/libexec/vorlan-installer/vorlan-launcher-aarch64
