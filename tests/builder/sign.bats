@@ -57,7 +57,7 @@ refused() {
     launcher_size=$(stat -c %s "$LAUNCHER_X86_64")
     payload_of "$K/setup.run" "$LAUNCHER_X86_64" "$K/payload"
     md5=$(md5sum <"$K/payload" | cut -c 1-32)
-    sed -n '6,7p' "$F/summary" >"$K/signed"
+    sed -n '7,8p' "$F/summary" >"$K/signed"
     expect_file "$K/signed" "Signature:  $F/setup.run.sig, namespace $NAMESPACE
 Customers verify: ssh-keygen -Y verify -f allowed_signers -I NAME -n $NAMESPACE -s setup.run.sig < setup.run
 "
@@ -200,4 +200,16 @@ EOF
     run "$MKINSTALLER" --identity vendor "$F/app" "$K/out"
     [ "$status" -eq 2 ]
     [ "${lines[0]}" = "vorlan-mkinstaller: --allowed-signers and --identity go with --verify" ]
+}
+
+@test "several CPUs signed at once: a signature beside each image, each its own" {
+    run "$MKINSTALLER" --arch x86_64,aarch64,s390x --sign "$F/vendor" "$F/app" "$K/multi.run"
+    [ "$status" -eq 0 ]
+    local arch
+    for arch in x86_64 aarch64 s390x; do
+        check_run "" "" 0 -- ssh-keygen -Y verify -q -f "$F/allowed_signers" -I vendor@example.com \
+            -n "$NAMESPACE" -s "$K/multi-$arch.run.sig" <"$K/multi-$arch.run"
+    done
+    not cmp -s "$K/multi-x86_64.run.sig" "$K/multi-aarch64.run.sig"
+    [ -z "$(leftovers "$K")" ]
 }
