@@ -21,9 +21,21 @@
 #define HAVE_VISIBILITY 1
 #define SIZEOF_SIZE_T __SIZEOF_SIZE_T__
 #define TUKLIB_SYMBOL_PREFIX lzma_
+/* As configure defines it unless --enable-debug: no assertions in the
+ * decoder's inner loops. */
+#define NDEBUG 1
 
 #if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
 #define WORDS_BIGENDIAN 1
+#endif
+/* GCC runs constructors on every CPU, and brings cpuid.h and immintrin.h
+ * for x86: the CRC64 of the stream's check then uses the carry-less multiply
+ * of the CPU that has it, chosen at start, as configure would set it up. */
+#define HAVE_FUNC_ATTRIBUTE_CONSTRUCTOR 1
+#if defined(__i386__) || defined(__x86_64__)
+#define HAVE_CPUID_H 1
+#define HAVE_IMMINTRIN_H 1
+#define HAVE_USABLE_CLMUL 1
 #endif
 #if defined(__i386__) || defined(__x86_64__) || defined(__aarch64__) || defined(__powerpc64__) || defined(__s390x__)
 #define TUKLIB_FAST_UNALIGNED_ACCESS 1

@@ -22,6 +22,24 @@ setup_file() {
     FIRST=$FLEET/first/$INSTALLER_NAME
     UPGRADE=$FLEET/upgrade/$INSTALLER_NAME
     export FIRST UPGRADE
+    sign_images
+}
+
+# sign_images: the upgrade signed by the vendor's key, the vendor's allowed
+# signers, and copies of the upgrade signed by another key (WRONG_KEY) and
+# not signed at all (UNSIGNED).
+sign_images() {
+    ssh-keygen -q -t ed25519 -N '' -C vendor -f "$FLEET/vendor_key"
+    ssh-keygen -q -t ed25519 -N '' -C other -f "$FLEET/other_key"
+    printf 'vendor@example.com %s\n' "$(cat "$FLEET/vendor_key.pub")" >"$FLEET/allowed_signers"
+    ssh-keygen -q -Y sign -f "$FLEET/vendor_key" -n vorlan-installer-image <"$UPGRADE" >"$UPGRADE.sig"
+    mkdir "$FLEET/wrong_key" "$FLEET/unsigned"
+    WRONG_KEY=$FLEET/wrong_key/$INSTALLER_NAME
+    UNSIGNED=$FLEET/unsigned/$INSTALLER_NAME
+    export WRONG_KEY UNSIGNED
+    cp "$UPGRADE" "$WRONG_KEY"
+    cp "$UPGRADE" "$UNSIGNED"
+    ssh-keygen -q -Y sign -f "$FLEET/other_key" -n vorlan-installer-image <"$WRONG_KEY" >"$WRONG_KEY.sig"
 }
 
 teardown_file() {
@@ -78,11 +96,14 @@ snapshot() {
     done
 }
 
-@test "an upgrade image changes all three and keeps the administrator's edit" {
+@test "an upgrade image, signed and verified on the controller, changes all three and keeps the administrator's edit" {
     for host in $HOSTS; do
         on_host "$host" "echo '# tuned on $host' >>$CONF"
     done
-    play "$UPGRADE"
+    # The allowed signers as content here, as a file's path below.
+    printf '{"vorlan_installer_allowed_signers": "%s\\n", "vorlan_installer_signer_identity": "vendor@example.com"}' \
+        "$(cat "$FLEET/allowed_signers")" >"$FLEET/signers.json"
+    play "$UPGRADE" -e "@$FLEET/signers.json"
     [ "$(cat "$FLEET/status")" = 0 ]
     for host in $HOSTS; do
         changed "$host"
@@ -157,6 +178,35 @@ snapshot() {
     failed host2
     grep -qF '"msg": "vorlan_installer_preseed: not a shell variable name: BAD-NAME"' "$FLEET/out"
     snapshot host2 | diff "$FLEET/host2.before" -
+}
+
+# refused_on_controller IMAGE MESSAGE [ARGS...]: the play with the vendor's
+# allowed signers fails every host with MESSAGE, from the controller, and
+# no host changes.
+refused_on_controller() {
+    local image=$1 message=$2 host
+    shift 2
+    for host in $HOSTS; do
+        snapshot "$host" >"$FLEET/$host.before"
+    done
+    play "$image" -e "vorlan_installer_allowed_signers=$FLEET/allowed_signers" \
+        -e vorlan_installer_signer_identity=vendor@example.com "$@"
+    [ "$(cat "$FLEET/status")" = 2 ]
+    for host in $HOSTS; do
+        failed "$host"
+        grep -qF "fatal: [$host]: FAILED! => {\"changed\": false, \"msg\": \"vorlan_installer_src: $message\"}" "$FLEET/out"
+        snapshot "$host" | diff "$FLEET/$host.before" -
+    done
+    run ! grep -q 'TASK \[vorlan_installer : Look for the record' "$FLEET/out"
+}
+
+@test "an image signed by another key fails the play on the controller; no host changes" {
+    refused_on_controller "$WRONG_KEY" "$WRONG_KEY: its signature $WRONG_KEY.sig does not verify for vendor@example.com with vorlan_installer_allowed_signers: wrong key: it was made by a key that the allowed signers do not list"
+}
+
+@test "an unsigned image with vorlan_installer_require_signature fails the play on the controller; no host changes" {
+    refused_on_controller "$UNSIGNED" "$UNSIGNED has no signature: $UNSIGNED.sig does not exist on the controller, and vorlan_installer_require_signature is set" \
+        -e vorlan_installer_require_signature=true
 }
 
 @test "a corrupt image fails at its check: the installer never runs, its log and state stay" {

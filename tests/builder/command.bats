@@ -33,7 +33,10 @@ Try 'vorlan-mkinstaller --help' for more information." ]
     [ "${lines[0]}" = "vorlan-mkinstaller: unknown option: --frobnicate" ]
     run "$MKINSTALLER" --arch arm64 "$K/app" "$K/out"
     [ "$status" -eq 2 ]
-    [ "${lines[0]}" = "vorlan-mkinstaller: unknown architecture: arm64 (i386 or x86_64)" ]
+    [ "${lines[0]}" = "vorlan-mkinstaller: unknown architecture: arm64 (x86_64, i386, aarch64, armv7l, ppc64le, s390x, riscv64 or all)" ]
+    run "$MKINSTALLER" --arch , "$K/app" "$K/out"
+    [ "$status" -eq 2 ]
+    [ "${lines[0]}" = "vorlan-mkinstaller: --arch names no architecture" ]
     run "$MKINSTALLER" --arch x86_64 --launcher "$K/l" "$K/app" "$K/out"
     [ "$status" -eq 2 ]
     run "$MKINSTALLER" --mtime 'not a date' "$K/app" "$K/out"
@@ -213,18 +216,61 @@ Size:       $(stat -c %s "$K/setup.run") bytes (x86_64 launcher)
 Payload:    $(stat -c %s "$K/payload.tar") bytes, 4 entries
 Stored:     $(stat -c %s "$K/payload.tar.zstd") bytes, zstd level 19, window 128 MiB, ${lines[3]##*, }
 MD5:        $(md5sum <"$K/payload.tar.zstd" | cut -d ' ' -f 1)
+Runs on:    64-bit x86 Linux (amd64)
 Customers run: chmod +x setup.run && ./setup.run" ]
     [ "$(stat -c %a "$K/setup.run")" = 755 ]
     [ -z "$(leftovers "$K")" ]
 }
 
-@test "--arch picks the build tree's launchers; both carry the same payload" {
+@test "--arch picks the build tree's launchers, x86_64 by default; both carry the same payload" {
     local dir=$BUILD_DIR/libexec/vorlan-installer
-    SOURCE_DATE_EPOCH=1527724800 "$MKINSTALLER" "$K/app" "$K/i386.run" >/dev/null
-    SOURCE_DATE_EPOCH=1527724800 "$MKINSTALLER" --arch x86_64 "$K/app" "$K/x86_64.run" >/dev/null
+    SOURCE_DATE_EPOCH=1527724800 "$MKINSTALLER" --arch i386 "$K/app" "$K/i386.run" >/dev/null
+    SOURCE_DATE_EPOCH=1527724800 "$MKINSTALLER" "$K/app" "$K/x86_64.run" >/dev/null
     cmp -n "$(stat -c %s "$dir/vorlan-launcher-i386")" "$K/i386.run" "$dir/vorlan-launcher-i386"
     cmp -n "$(stat -c %s "$dir/vorlan-launcher-x86_64")" "$K/x86_64.run" "$dir/vorlan-launcher-x86_64"
     payload_of "$K/i386.run" "$dir/vorlan-launcher-i386" "$K/i386.tar"
     payload_of "$K/x86_64.run" "$dir/vorlan-launcher-x86_64" "$K/x86_64.tar"
     cmp "$K/i386.tar" "$K/x86_64.tar"
+}
+
+# counting_zstd: zstd in $K/bin, the real one, counting its runs in $K/runs.
+counting_zstd() {
+    mkdir -p "$K/bin"
+    printf '#!/bin/sh\necho run >>"%s/runs"\nexec %s "$@"\n' "$K" "$(command -v zstd)" >"$K/bin/zstd"
+    chmod 0755 "$K/bin/zstd"
+}
+
+@test "--arch all: an image per CPU, named setup-CPU.run, from one compression of one payload" {
+    counting_zstd
+    PATH=$K/bin:$PATH run "$MKINSTALLER" --arch all "$K/app" "$K/setup.run"
+    [ "$status" -eq 0 ]
+    [ "$(cat "$K/runs")" = run ]
+    local dir=$BUILD_DIR/libexec/vorlan-installer arch
+    for arch in $VORLAN_ARCHES; do
+        payload_of "$K/setup-$arch.run" "$dir/vorlan-launcher-$arch" "$K/$arch.stored"
+        cmp "$K/$arch.stored" "$K/x86_64.stored"
+    done
+    [ "$(ls "$K" | grep -c '^setup-.*\.run$')" = 7 ]
+    [ ! -e "$K/setup.run" ]
+    # Each summary says which machines run the image, and where this
+    # machine needed qemu to check it.
+    [ "$(grep -c '^Installer:' <<<"$output")" = 7 ]
+    grep -qx 'Runs on:    64-bit ARM Linux (arm64)' <<<"$output"
+    grep -qx 'Checked:    under qemu-s390x, since this machine cannot run it' <<<"$output"
+    run -1 grep -x 'Checked:    under qemu-x86_64.*' <<<"$output"
+    [ -z "$(leftovers "$K")" ]
+}
+
+@test "one CPU of several cannot be run here: nothing is written" {
+    mkdir -p "$K/bin"
+    # Every program of PATH but qemu-aarch64.
+    for program in sh tar zstd sort find mktemp stat md5sum cat rm mv sync od awk uname wc cut paste grep \
+        tr sed dirname date ls chmod head tail; do
+        ln -s "$(command -v "$program")" "$K/bin/$program"
+    done
+    PATH=$K/bin run "$MKINSTALLER" --arch x86_64,aarch64 "$K/app" "$K/setup.run"
+    [ "$status" -eq 1 ]
+    [[ $output == *"qemu-aarch64 is not installed"* ]]
+    [ -z "$(ls "$K" | grep setup)" ]
+    [ -z "$(leftovers "$K")" ]
 }

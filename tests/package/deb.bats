@@ -14,7 +14,7 @@ load ../helpers/common
 load ../helpers/namespace
 load ../helpers/host
 
-DEB=vorlan-installer_${VORLAN_VERSION}_amd64.deb
+DEB=vorlan-installer_${VORLAN_VERSION}_all.deb
 
 setup_file() {
     cpack -G DEB -B "$BATS_FILE_TMPDIR/cpack" --config "$BUILD_DIR/CPackConfig.cmake" >/dev/null
@@ -52,12 +52,18 @@ $1"
     [ -z "$(printf '%s\n' "$output" | grep -v '^running with root privileges is not recommended!$')" ]
 }
 
-@test "the package: its files under /usr, tar and the compressors required, qemu-user recommended" {
+@test "the package: for every machine, its files under /usr, tar and the compressors required, qemu-user and openssh-client recommended" {
+    [ "$(dpkg-deb -f "$PKG" Architecture)" = all ]
     [ "$(dpkg-deb -f "$PKG" Depends)" = "tar (>= 1.28), zstd, xz-utils" ]
-    [ "$(dpkg-deb -f "$PKG" Recommends)" = "qemu-user" ]
+    [ "$(dpkg-deb -f "$PKG" Recommends)" = "qemu-user, openssh-client" ]
     dpkg-deb -c "$PKG" | awk '$1 !~ /^d/ { print $1, $2, $6 }' >"$K/files"
     [ "$(cat "$K/files")" = "-rwxr-xr-x root/root ./usr/bin/vorlan-mkinstaller
+-rwxr-xr-x root/root ./usr/libexec/vorlan-installer/vorlan-launcher-aarch64
+-rwxr-xr-x root/root ./usr/libexec/vorlan-installer/vorlan-launcher-armv7l
 -rwxr-xr-x root/root ./usr/libexec/vorlan-installer/vorlan-launcher-i386
+-rwxr-xr-x root/root ./usr/libexec/vorlan-installer/vorlan-launcher-ppc64le
+-rwxr-xr-x root/root ./usr/libexec/vorlan-installer/vorlan-launcher-riscv64
+-rwxr-xr-x root/root ./usr/libexec/vorlan-installer/vorlan-launcher-s390x
 -rwxr-xr-x root/root ./usr/libexec/vorlan-installer/vorlan-launcher-x86_64
 -rw-r--r-- root/root ./usr/share/doc/vorlan-installer/README.md
 -rw-r--r-- root/root ./usr/share/doc/vorlan-installer/changelog.gz
