@@ -209,6 +209,30 @@ refused_on_controller() {
         -e vorlan_installer_require_signature=true
 }
 
+@test "one play, an image per CPU: each host gets the image named for its ansible_architecture" {
+    local images=$FLEET/images arch
+    arch=$(uname -m)
+    mkdir "$images"
+    cp "$UPGRADE" "$images/setup-$arch.run"
+    # An image for another CPU, which would fail its check on these hosts.
+    printf 'not this host'"'"'s image\n' >"$images/setup-aarch64.run"
+    (
+        cd "$SOURCE_DIR/ansible" &&
+            HOME=$FLEET/home ANSIBLE_CONFIG=$FLEET/ansible.cfg \
+                ansible-playbook install-per-cpu.yml -e "vorlan_installer_images=$images" \
+                -e "vorlan_installer_emulator=$EMULATOR"
+    ) </dev/null >"$FLEET/out" 2>&1 || echo "status $?" >>"$FLEET/out"
+    cat "$FLEET/out"
+    not grep -q '^status ' "$FLEET/out"
+    for host in $HOSTS; do
+        changed "$host"
+        on_host "$host" "cat $STAGE_DIR/setup-$arch.run.state" >"$FLEET/$host.seen"
+        (cd "$images" && sha256sum "setup-$arch.run") | diff - "$FLEET/$host.seen"
+        on_host "$host" "ls -A $STAGE_DIR" >"$FLEET/$host.staged"
+        not grep -q aarch64 "$FLEET/$host.staged"
+    done
+}
+
 @test "a corrupt image fails at its check: the installer never runs, its log and state stay" {
     mkdir "$FLEET/corrupt"
     cp "$UPGRADE" "$FLEET/corrupt/$INSTALLER_NAME"

@@ -18,7 +18,7 @@ teardown() {
         "$SOURCE_DIR/libraries" "$SOURCE_DIR/scripts" "$SOURCE_DIR/man" "$SOURCE_DIR/packaging" "$WORK/src/"
     cmake -S "$WORK/src" -B "$WORK/build" -DVORLAN_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build "$WORK/build" -j 2 >/dev/null
-    for arch in i386 x86_64; do
+    for arch in ${VORLAN_ARCHES:-i386 x86_64}; do
         cmp "$BUILD_DIR/launcher/vorlan-launcher-$arch" "$WORK/build/launcher/vorlan-launcher-$arch"
     done
 }
